@@ -1,0 +1,33 @@
+#pragma once
+// Parsing of package header and metadata parts, and loading of package files
+// found on disk.
+#include <string>
+#include <vector>
+
+#include "database/PackageRecord.h"
+#include "package/PartReader.h"
+
+constexpr size_t kHeaderPartSize = 32;
+constexpr size_t kHeaderFlagsSize = 4;
+constexpr size_t kNameFieldSize = 16;
+constexpr size_t kDependencyEntrySize = 32;
+
+enum class PackageKind { Regular, Unrecorded };
+
+// A package file found on disk.
+class PackageFile : public PackageInfo {
+public:
+    std::string path;
+    uint32_t expectedSize = 0;
+    PackageKind kind = PackageKind::Regular;
+};
+
+// The name stored in a fixed 16-byte field: up to the first zero byte.
+std::string nameFromField(const uint8_t* field);
+
+// Fills target from the header part the reader stands on and the metadata parts
+// after it. On return the reader stands on the first part after the metadata
+// (or on the image part).
+bool parsePackageHeader(PackageInfo& target, PartReader& reader);
+bool readDependencyList(PartReader& reader, std::vector<PackageRange>& list);
+bool loadPackageFile(PackageFile& file, const std::string& path);

@@ -1,0 +1,98 @@
+#pragma once
+// Reads a package file or stream one typed part at a time, hashing what it
+// consumes for the signature check and optionally copying it to a second buffer.
+// It holds no buffer of its own, so a package is never held in memory.
+#include <cstdint>
+#include <istream>
+#include <streambuf>
+#include <vector>
+
+#include "platform/Sha1.h"
+
+constexpr uint32_t kMagicRegular = 0xBAD0F11Eu;
+constexpr uint32_t kMagicUnrecorded = 0xA1100FFBu;
+constexpr uint32_t kMagicUnreadable = 0xFFFFFFFFu;
+constexpr size_t kFileHeaderSize = 8;
+constexpr size_t kPartHeaderSize = 6;
+constexpr size_t kSkipChunkSize = 16384;
+
+enum PartType : int32_t {
+    kPartHeader = 1,
+    kPartDescription = 2,
+    kPartDependencies = 3,
+    kPartFileContainer = 4,
+    kPartSignature = 9,
+    kPartArchitecture = 16,
+    kPartConflicts = 17,
+    kPartBundleHeader = 18,
+    kPartProvides = 19,
+    kPartDefaultOff = 20,
+    kPartImage = 21,
+    kPartNote = 23,
+    kPartAuxText = 24,
+};
+
+class PartStreambuf : public std::streambuf {
+public:
+    PartStreambuf(std::streambuf* source, bool hashing, std::streambuf* copy);
+
+    // Moves past the rest of the current part and reads the next part header;
+    // returns its type, or -1 at the end of the data.
+    int32_t nextPart();
+    // Reads and discards up to n bytes (hashed and copied as consumed); returns
+    // how many were read.
+    uint32_t skip(uint32_t n);
+
+    // Fields shared with the signature check, which reads the signature payload
+    // straight from the source.
+    std::streambuf* source;
+    uint32_t partStart = 0;
+    uint32_t partLength = 0;
+    uint32_t remaining = 0;
+    std::streambuf* copy;
+    SHA1 hasher;
+    bool hashing;
+    bool digestTaken = false;
+    uint32_t putbackCount = 0;
+    uint8_t digest[SHA1::kDigestSize] = {};
+
+protected:
+    pos_type seekoff(off_type off, std::ios_base::seekdir dir,
+                     std::ios_base::openmode which) override;
+    pos_type seekpos(pos_type pos, std::ios_base::openmode which) override;
+    std::streamsize showmanyc() override;
+    std::streamsize xsgetn(char_type* s, std::streamsize n) override;
+    int_type underflow() override;
+    int_type uflow() override;
+    int_type pbackfail(int_type c) override;
+
+private:
+    // Reads from the source, hashing and copying all but re-read put-back bytes.
+    std::streamsize rawRead(char* s, std::streamsize n);
+    void takeDigest();
+    void consumed(const char* s, std::streamsize n);
+};
+
+class PartReader : public std::istream {
+public:
+    // Takes the source's stream buffer and reads the file header at once. The
+    // source is neither closed nor destroyed with the reader.
+    PartReader(std::istream& source, bool hashing, std::streambuf* copy);
+    ~PartReader() override;
+
+    // The part types the user wants to see, in the user's order.
+    std::vector<uint32_t> acceptedTypes;
+    int32_t currentType = 0;
+    uint32_t magic = kMagicUnreadable;
+    // file header length + 8: the whole file's size; 0 when unreadable
+    uint32_t expectedSize = 0;
+
+    int32_t nextPart();
+    uint32_t partLength() const { return buffer_.partLength; }
+    uint32_t partOffset() const { return buffer_.partStart; }
+    bool isUnrecorded() const { return magic == kMagicUnrecorded; }
+    PartStreambuf& partBuffer() { return buffer_; }
+
+private:
+    PartStreambuf buffer_;
+};
