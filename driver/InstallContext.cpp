@@ -50,7 +50,7 @@ void InstallContext::showProgress(const std::string& label, uint32_t position, u
 void InstallContext::report(const char* prefix, bool clearStatus, const char* format,
                             va_list args) {
     if (clearStatus) setStatus(std::string());
-    char buffer[kMessageBufferSize];
+    char buffer[kMessageBufferSize] = "";  // stays empty if formatting fails
     std::vsnprintf(buffer, sizeof buffer, format, args);
     if (quiet) return;
     std::string line = std::string(prefix) + buffer;

@@ -1,0 +1,158 @@
+#include "package/PackageHeader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+
+#include "platform/ByteOrder.h"
+
+namespace {
+
+// Text parts are read in pieces so that memory follows the bytes that actually
+// arrive, not a length field that a damaged file may inflate.
+constexpr uint32_t kTextChunkSize = 16384;
+
+// The payload of the current part as text. A payload cut short by the end of the
+// data keeps what arrived; the reader is then at its end and the parse runs out.
+std::string readText(PartReader& reader) {
+    std::string text;
+    uint32_t length = reader.partLength();
+    while (text.size() < length) {
+        size_t have = text.size();
+        size_t want = std::min<size_t>(kTextChunkSize, length - have);
+        text.resize(have + want);
+        reader.read(&text[have], static_cast<std::streamsize>(want));
+        size_t got = static_cast<size_t>(reader.gcount());
+        if (got < want) {
+            text.resize(have + got);
+            break;
+        }
+    }
+    return text;
+}
+
+bool readExactly(PartReader& reader, uint8_t* out, size_t n) {
+    reader.read(reinterpret_cast<char*>(out), static_cast<std::streamsize>(n));
+    return static_cast<size_t>(reader.gcount()) == n;
+}
+
+}  // namespace
+
+std::string nameFromField(const uint8_t* field) {
+    const uint8_t* end = std::find(field, field + kNameFieldSize, 0);
+    return std::string(reinterpret_cast<const char*>(field), static_cast<size_t>(end - field));
+}
+
+bool readDependencyList(PartReader& reader, std::vector<PackageRange>& list) {
+    uint8_t countField[2];
+    if (!readExactly(reader, countField, sizeof countField)) return false;
+    uint16_t count = load16le(countField);
+    // Entry by entry: the count is only a promise until the entries arrive.
+    for (uint32_t i = 0; i < count; ++i) {
+        uint8_t entry[kDependencyEntrySize];
+        if (!readExactly(reader, entry, sizeof entry)) return false;
+        PackageRange range;
+        range.name = nameFromField(entry);
+        range.min = load32le(entry + 16);
+        range.max = load32le(entry + 24);
+        range.precedence = static_cast<int32_t>(load32le(entry + 28));
+        list.push_back(std::move(range));
+    }
+    return true;
+}
+
+bool parsePackageHeader(PackageInfo& target, PartReader& reader) {
+    if (reader.currentType != kPartHeader && reader.currentType != kPartBundleHeader) return false;
+    target.isBundle = reader.currentType == kPartBundleHeader;
+
+    uint8_t header[kHeaderPartSize];
+    if (!readExactly(reader, header, sizeof header)) return false;
+    target.name = nameFromField(header);
+    target.version = load32le(header + 16);
+    target.buildTime = load32le(header + 20);
+
+    // The flags word is optional. A blocking read bounded by the part is used
+    // rather than asking what is available: on a pipe the word may not have
+    // arrived yet and would be missed.
+    uint32_t left = reader.partBuffer().remaining;
+    size_t want = std::min<size_t>(kHeaderFlagsSize, left);
+    if (want != 0) {
+        uint8_t flagsField[kHeaderFlagsSize];
+        reader.read(reinterpret_cast<char*>(flagsField), static_cast<std::streamsize>(want));
+        if (static_cast<size_t>(reader.gcount()) == kHeaderFlagsSize) {
+            target.flags = load32le(flagsField);
+        } else {
+            // Too short to be a flags word: consumed and ignored.
+            reader.clear(reader.rdstate() & std::ios_base::badbit);
+        }
+    }
+    reader.nextPart();
+
+    if (reader.currentType == kPartAuxText) {
+        target.auxText = readText(reader);
+        reader.nextPart();
+    }
+    if (reader.currentType == kPartArchitecture) {
+        target.architecture = readText(reader);
+        reader.nextPart();
+    } else {
+        target.architecture = "i386";
+    }
+    if (reader.currentType == kPartDescription) {
+        target.description = readText(reader);
+        reader.nextPart();
+    }
+    if (reader.currentType == kPartNote) {
+        target.note = readText(reader);
+        reader.nextPart();
+    }
+    if (reader.currentType == kPartDependencies) {
+        if (!readDependencyList(reader, target.dependencies)) return false;
+        reader.nextPart();
+    }
+    if (reader.currentType == kPartProvides) {
+        if (!readDependencyList(reader, target.provides)) return false;
+        reader.nextPart();
+    }
+    if (reader.currentType == kPartConflicts) {
+        if (!readDependencyList(reader, target.conflicts)) return false;
+        reader.nextPart();
+    }
+    // The image part stays current: the installer decides what to do with it.
+    if (reader.currentType == kPartImage) target.hasImagePart = true;
+    return true;
+}
+
+bool loadPackageFile(PackageFile& file, const std::string& path) {
+    file.path = path;
+    std::ifstream in(path, std::ios_base::in | std::ios_base::binary);
+    PartReader reader(in, true, nullptr);
+
+    file.expectedSize = reader.expectedSize;
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 &&
+        static_cast<uint64_t>(st.st_size) != static_cast<uint64_t>(file.expectedSize)) {
+        return false;
+    }
+    file.kind = reader.isUnrecorded() ? PackageKind::Unrecorded : PackageKind::Regular;
+
+    reader.acceptedTypes = {kPartBundleHeader, kPartHeader,       kPartAuxText,
+                            kPartArchitecture, kPartDescription,  kPartNote,
+                            kPartDependencies, kPartProvides,     kPartConflicts,
+                            kPartImage};
+    reader.nextPart();
+    file.isBundle = reader.currentType == kPartBundleHeader;
+    if (!parsePackageHeader(file, reader)) return false;
+    if (!file.isBundle) return true;
+
+    if (reader.currentType == kPartImage) reader.nextPart();
+    while (reader.currentType == kPartHeader) {
+        auto member = std::make_unique<PackageInfo>();
+        if (!parsePackageHeader(*member, reader)) return false;
+        file.members.push_back(std::move(member));
+        if (reader.currentType == kPartImage) reader.nextPart();
+    }
+    return !file.members.empty();
+}

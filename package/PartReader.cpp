@@ -1,0 +1,207 @@
+#include "package/PartReader.h"
+
+#include <algorithm>
+
+#include "platform/ByteOrder.h"
+
+namespace {
+
+const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
+
+}  // namespace
+
+PartStreambuf::PartStreambuf(std::streambuf* sourceBuffer, bool hashingOn, std::streambuf* copyBuffer)
+    : source(sourceBuffer), copy(copyBuffer), hashing(hashingOn) {}
+
+void PartStreambuf::takeDigest() {
+    hasher.digest(digest);
+    digestTaken = true;
+}
+
+void PartStreambuf::consumed(const char* s, std::streamsize n) {
+    if (n <= 0) return;
+    if (copy != nullptr) copy->sputn(s, n);
+    if (hashing) hasher.update(s, static_cast<size_t>(n));
+}
+
+std::streamsize PartStreambuf::rawRead(char* s, std::streamsize n) {
+    if (source == nullptr || n <= 0) return 0;
+    std::streamsize got = source->sgetn(s, n);
+    if (got <= 0) return 0;
+    // Bytes put back earlier were hashed and copied when first read.
+    std::streamsize again = std::min<std::streamsize>(putbackCount, got);
+    putbackCount -= static_cast<uint32_t>(again);
+    consumed(s + again, got - again);
+    return got;
+}
+
+uint32_t PartStreambuf::skip(uint32_t n) {
+    char scratch[kSkipChunkSize];
+    uint32_t done = 0;
+    while (done < n) {
+        std::streamsize want = std::min<std::streamsize>(kSkipChunkSize, n - done);
+        std::streamsize got = rawRead(scratch, want);
+        done += static_cast<uint32_t>(got);
+        if (got < want) break;
+    }
+    return done;
+}
+
+int32_t PartStreambuf::nextPart() {
+    if (source == nullptr) return -1;
+    if (remaining != 0) {
+        bool passed = false;
+        if (!hashing && copy == nullptr) {
+            // Nothing needs to see the bytes: let the source jump over them.
+            passed = source->pubseekoff(remaining, std::ios_base::cur, std::ios_base::in) !=
+                     kSeekFailed;
+        }
+        if (!passed && skip(remaining) < remaining) {
+            remaining = 0;
+            return -1;
+        }
+        remaining = 0;
+    }
+    partStart += partLength;
+    partLength = 0;
+
+    uint8_t header[kPartHeaderSize];
+    if (source->sgetn(reinterpret_cast<char*>(header), kPartHeaderSize) <
+        static_cast<std::streamsize>(kPartHeaderSize)) {
+        takeDigest();
+        return -1;
+    }
+    if (copy != nullptr) copy->sputn(reinterpret_cast<const char*>(header), kPartHeaderSize);
+    uint16_t type = load16le(header);
+    if (hashing) {
+        // A package header starts a new signed message; the digest of the previous
+        // one stays available to whoever verifies it.
+        if (type == kPartHeader) takeDigest();
+        hasher.update(header, kPartHeaderSize);
+    }
+    partStart += kPartHeaderSize;
+    partLength = load32le(header + 2);
+    remaining = partLength;
+    return type;
+}
+
+std::streamsize PartStreambuf::showmanyc() {
+    if (source == nullptr) return -1;
+    std::streamsize available = source->in_avail();
+    return std::min<std::streamsize>(available, remaining);
+}
+
+std::streamsize PartStreambuf::xsgetn(char_type* s, std::streamsize n) {
+    if (remaining == 0 || n <= 0) return 0;
+    std::streamsize got = rawRead(s, std::min<std::streamsize>(n, remaining));
+    remaining -= static_cast<uint32_t>(got);
+    return got;
+}
+
+PartStreambuf::int_type PartStreambuf::underflow() {
+    if (remaining == 0 || source == nullptr) return traits_type::eof();
+    return source->sgetc();
+}
+
+PartStreambuf::int_type PartStreambuf::uflow() {
+    if (remaining == 0 || source == nullptr) return traits_type::eof();
+    int_type c = source->sbumpc();
+    if (traits_type::eq_int_type(c, traits_type::eof())) return c;
+    --remaining;
+    if (putbackCount != 0) {
+        --putbackCount;
+    } else {
+        char byte = traits_type::to_char_type(c);
+        consumed(&byte, 1);
+    }
+    return c;
+}
+
+PartStreambuf::int_type PartStreambuf::pbackfail(int_type c) {
+    if (source == nullptr || remaining == partLength) return traits_type::eof();
+    int_type result = traits_type::eq_int_type(c, traits_type::eof())
+                          ? source->sungetc()
+                          : source->sputbackc(traits_type::to_char_type(c));
+    if (traits_type::eq_int_type(result, traits_type::eof())) return result;
+    // The byte has been hashed and copied already; reading it again must not
+    // count it twice. Counted only once the source took it back, so that a refused
+    // put-back cannot leave a byte unhashed.
+    if (hashing || copy != nullptr) ++putbackCount;
+    ++remaining;
+    return result;
+}
+
+PartStreambuf::pos_type PartStreambuf::seekpos(pos_type pos, std::ios_base::openmode) {
+    off_type target = off_type(pos);
+    if (source == nullptr || target < 0 || target > off_type(partLength)) return kSeekFailed;
+    uint32_t targetRemaining = partLength - static_cast<uint32_t>(target);
+    if (targetRemaining == remaining) return pos;
+    if (!hashing && copy == nullptr) {
+        pos_type absolute = pos_type(off_type(partStart) + target);
+        if (source->pubseekpos(absolute, std::ios_base::in) != kSeekFailed) {
+            remaining = targetRemaining;
+            return pos;
+        }
+    }
+    // Bytes already hashed or copied cannot be taken back: only forward.
+    if (targetRemaining > remaining) return kSeekFailed;
+    uint32_t distance = remaining - targetRemaining;
+    if (skip(distance) < distance) return kSeekFailed;
+    remaining = targetRemaining;
+    return pos;
+}
+
+PartStreambuf::pos_type PartStreambuf::seekoff(off_type off, std::ios_base::seekdir dir,
+                                               std::ios_base::openmode which) {
+    switch (dir) {
+        case std::ios_base::beg:
+            return seekpos(pos_type(off), which);
+        case std::ios_base::end:
+            // A positive offset counts back from the end of the payload.
+            return seekpos(pos_type(off_type(partLength) - off), which);
+        case std::ios_base::cur:
+            return seekpos(pos_type(off_type(partLength) - off_type(remaining) + off), which);
+        default:
+            return kSeekFailed;
+    }
+}
+
+PartReader::PartReader(std::istream& source, bool hashing, std::streambuf* copy)
+    : std::istream(nullptr), buffer_(source.rdbuf(), hashing, copy) {
+    rdbuf(&buffer_);
+    uint8_t header[kFileHeaderSize];
+    if (buffer_.source != nullptr &&
+        buffer_.source->sgetn(reinterpret_cast<char*>(header), kFileHeaderSize) ==
+            static_cast<std::streamsize>(kFileHeaderSize)) {
+        // The file header is outside every signed message, but a copy of the
+        // package must be whole.
+        if (copy != nullptr) copy->sputn(reinterpret_cast<const char*>(header), kFileHeaderSize);
+        buffer_.partStart += kFileHeaderSize;
+        magic = load32le(header);
+        expectedSize = load32le(header + 4) + static_cast<uint32_t>(kFileHeaderSize);
+    } else {
+        magic = kMagicUnreadable;
+    }
+    if (magic != kMagicRegular && magic != kMagicUnrecorded) setstate(std::ios_base::badbit);
+}
+
+PartReader::~PartReader() = default;
+
+int32_t PartReader::nextPart() {
+    if (fail()) {
+        currentType = -1;
+        return -1;
+    }
+    clear(rdstate() & ~std::ios_base::eofbit);
+    for (;;) {
+        currentType = buffer_.nextPart();
+        if (currentType == -1) {
+            setstate(std::ios_base::eofbit | std::ios_base::failbit);
+            return -1;
+        }
+        if (std::find(acceptedTypes.begin(), acceptedTypes.end(),
+                      static_cast<uint32_t>(currentType)) != acceptedTypes.end()) {
+            return currentType;
+        }
+    }
+}

@@ -1,0 +1,60 @@
+#include <dirent.h>
+#include <errno.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "transaction/FsTransaction.h"
+
+namespace {
+
+// Deletes a file, or a directory's visible plain files and then the directory;
+// hidden files and subdirectories keep the directory in place.
+void removeTarget(const std::string& target) {
+    if (unlink(target.c_str()) == 0 || errno != EISDIR) return;
+    DIR* dir = opendir(target.c_str());
+    if (!dir) return;
+    while (const dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
+        unlink((target + "/" + entry->d_name).c_str());
+    }
+    closedir(dir);
+    rmdir(target.c_str());
+}
+
+void linkTarget(const std::string& text, const std::string& target) {
+    makeDirectories(parentDirectory(target));
+    unlink(target.c_str());
+    if (symlink(text.c_str(), target.c_str()) != 0) perror("symlink");
+}
+
+void moveTarget(const std::string& source, const std::string& target, bool spinner) {
+    makeDirectories(parentDirectory(target));
+    if (rename(source.c_str(), target.c_str()) == 0) return;
+    if (errno == EXDEV) {
+        // The copy reports its own failure; the source stays either way.
+        copyFile(source, target, spinner);
+        return;
+    }
+    perror("rename");
+}
+
+}  // namespace
+
+void FsTransaction::commit(bool spinner) {
+    for (const auto& [target, entry] : entries) {
+        if (entry.kind == FsEntryKind::Remove)
+            removeTarget(target);
+        else if (entry.kind == FsEntryKind::Link)
+            linkTarget(entry.source, target);
+    }
+    // New files were written through streams that may still sit in the page
+    // cache; they must reach the flash before a rename makes them the only copy.
+    sync();
+    for (const auto& [target, entry] : entries) {
+        if (entry.kind == FsEntryKind::Move || entry.kind == FsEntryKind::NewFile)
+            moveTarget(entry.source, target, spinner);
+    }
+    // The renames themselves, and any copies, are durable only after this.
+    sync();
+}

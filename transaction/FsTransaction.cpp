@@ -1,0 +1,55 @@
+#include "transaction/FsTransaction.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+void FsTransaction::stage(const std::string& target, FsEntryKind kind, const std::string& source) {
+    auto it = entries.find(target);
+    if (it == entries.end()) {
+        entries.emplace(target, FsEntry{kind, source});
+        return;
+    }
+    // The transaction owns a NewFile's temporary file; once the entry is
+    // replaced nothing else would ever delete it.
+    if (it->second.kind == FsEntryKind::NewFile) unlink(it->second.source.c_str());
+    it->second.kind = kind;
+    it->second.source = source;
+}
+
+void FsTransaction::move(const std::string& source, const std::string& target) {
+    stage(target, FsEntryKind::Move, source);
+}
+
+void FsTransaction::link(const std::string& text, const std::string& linkPath) {
+    stage(linkPath, FsEntryKind::Link, text);
+}
+
+void FsTransaction::remove(const std::string& path) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) {
+        stage(path, FsEntryKind::Remove, std::string());
+        return;
+    }
+    // Nothing to delete at commit, and nothing else staged for the path should
+    // happen either; files staged as sources stay where they are.
+    entries.erase(path);
+}
+
+bool FsTransaction::claimDirectory(const std::string& path) {
+    auto it = entries.find(path);
+    if (it != entries.end()) {
+        if (it->second.kind != FsEntryKind::Remove) return false;
+        entries.erase(it);
+    }
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return true;
+    return S_ISDIR(st.st_mode);
+}
+
+void FsTransaction::cancel() {
+    for (const auto& [target, entry] : entries) {
+        (void)target;
+        if (entry.kind == FsEntryKind::NewFile) unlink(entry.source.c_str());
+    }
+    entries.clear();
+}
