@@ -1,3 +1,0 @@
-#include "driver/CommandLine.h"
-
-int main(int argc, char** argv) { return runInstaller(argc, argv); }
