@@ -138,10 +138,9 @@ bool loadPackageFile(PackageFile& file, const std::string& path) {
     }
     file.kind = reader.isUnrecorded() ? PackageKind::Unrecorded : PackageKind::Regular;
 
-    reader.acceptedTypes = {kPartBundleHeader, kPartHeader,       kPartAuxText,
-                            kPartArchitecture, kPartDescription,  kPartNote,
-                            kPartDependencies, kPartProvides,     kPartConflicts,
-                            kPartImage};
+    reader.acceptedTypes = {kPartBundleHeader, kPartHeader, kPartAuxText,      kPartArchitecture,
+                            kPartDescription,  kPartNote,   kPartDependencies, kPartProvides,
+                            kPartConflicts,    kPartImage};
     reader.nextPart();
     file.isBundle = reader.currentType == kPartBundleHeader;
     if (!parsePackageHeader(file, reader)) return false;

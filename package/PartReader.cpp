@@ -10,7 +10,8 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 
 }  // namespace
 
-PartStreambuf::PartStreambuf(std::streambuf* sourceBuffer, bool hashingOn, std::streambuf* copyBuffer)
+PartStreambuf::PartStreambuf(std::streambuf* sourceBuffer, bool hashingOn,
+                             std::streambuf* copyBuffer)
     : source(sourceBuffer), copy(copyBuffer), hashing(hashingOn) {}
 
 void PartStreambuf::takeDigest() {
@@ -53,8 +54,8 @@ int32_t PartStreambuf::nextPart() {
         bool passed = false;
         if (!hashing && copy == nullptr) {
             // Nothing needs to see the bytes: let the source jump over them.
-            passed = source->pubseekoff(remaining, std::ios_base::cur, std::ios_base::in) !=
-                     kSeekFailed;
+            passed =
+                source->pubseekoff(remaining, std::ios_base::cur, std::ios_base::in) != kSeekFailed;
         }
         if (!passed && skip(remaining) < remaining) {
             remaining = 0;

@@ -22,29 +22,51 @@ constexpr CheckResult kCheckDowngrade = 2;
 constexpr CheckResult kCheckBlocked = 8;
 constexpr CheckResult kCheckConflict = 16;
 constexpr CheckResult kCheckReinstall = 32;
-// Not a bit of the result word: set in *alreadyInstalled by checkInstall.
 
+// Results of candidateState.
+constexpr int kCandidateActive = 0;    // some candidate will be active
+constexpr int kCandidateNone = 1;      // no candidate, or all are enabled and to be uninstalled
+constexpr int kCandidateInactive = 3;  // only disabled (or being disabled) candidates
+
+// System packages older than this cannot live on flash with large erase blocks.
 constexpr VersionNumber kLargeEraseMinVersion = 0x03146302;  // 3.20rc2
 
+// The board's answer block for kMinSystemVersionRequest: {u16, u16, u32 result}
+// in host order.
+constexpr uint16_t kMinVersionQueryWord0 = 4;
+constexpr uint16_t kMinVersionQueryWord1 = 37;
+
+// First record in list order with that name; null / -1 when absent.
 PackageRecord* findByName(InstallContext& context, const std::string& name);
 int findIndexByName(InstallContext& context, const std::string& name);
+// The record is that name, or one of its bundle members is.
 bool namesPackage(const PackageInfo& record, const std::string& name);
+// a needs b.
 bool dependsOn(const PackageInfo& a, const PackageInfo& b);
+// a may not be active together with b, and a wins.
 bool excludes(const PackageInfo& a, const PackageInfo& b);
+// First enabled record in list order that excludes the given one.
 PackageRecord* findExcluder(InstallContext& context, const PackageInfo& record);
+// Non-placeholder records, in list order, that satisfy or provide the range.
 std::vector<PackageRecord*> collectSatisfying(InstallContext& context, const PackageRange& range,
                                               bool includeDisabled);
 int candidateState(const std::vector<PackageRecord*>& list);
+// Disabled and to be enabled, or enabled with nothing pending.
 bool willBeActive(const PackageRecord& record);
 
-// The board's minimum system version; tests may replace the query.
+// The board's minimum system version, 0 when the board gives none. Tests replace
+// the board query; null restores it.
 VersionNumber queryMinSystemVersion();
 using MinSystemVersionQuery = VersionNumber (*)();
-void setMinSystemVersionQuery(MinSystemVersionQuery query);  // null restores the board query
+void setMinSystemVersionQuery(MinSystemVersionQuery query);
 
 bool checkSystemPackage(InstallContext& context, const PackageInfo& package, bool report);
-// sameAsInstalled, when given, is set when the installed package of this name has
-// the same version, build time and bundle membership (the "already installed" case).
+// Prints at most one message per call. sameAsInstalled, when given, is set when
+// the installed package of this name has the same version, build time and bundle
+// membership (the "already installed" case, whose result is 0 like a package
+// that is not installed), so that a caller can skip it.
 CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
                          InstallFlags flags, bool* sameAsInstalled = nullptr);
+// For a record that will be active: disables what it excludes, and cancels its
+// own pending enable when another record being enabled excludes it.
 void resolveEnableConflicts(InstallContext& context, PackageRecord& record, bool report);

@@ -1,5 +1,7 @@
 #include "planning/InstallReports.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -46,5 +48,12 @@ void reportBrokenPackage(const PackageRecord& record) {
 }
 
 bool reclaimDatabaseDir(const PackageRecord& record, FsTransaction& transaction) {
-    return transaction.claimDirectory(packageDirectory(record));
+    std::string directory = packageDirectory(record);
+    if (!transaction.claimDirectory(directory)) return false;
+    // The trailing slash makes stat fail with ENOTDIR on a plain file, which the
+    // claim takes for a path that does not exist; the name itself must not be
+    // anything but a directory either.
+    struct stat st;
+    std::string bare = directory.substr(0, directory.size() - 1);
+    return stat(bare.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
 }

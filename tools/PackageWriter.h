@@ -1,6 +1,9 @@
 #pragma once
 // Writes package files and multi-package streams in the installer's format, for
-// pkgtool, tests and benchmarks. It can also write deliberately damaged output.
+// pkgtool, tests and benchmarks. Besides whole packages it exposes every building
+// block (parts, headers, lists, containers, signatures) so that tests can write
+// deliberately damaged output: wrong lengths, truncation, reordered or missing
+// parts, corrupt container data.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,26 +13,70 @@
 
 namespace pkgwriter {
 
+constexpr uint32_t kWriterMagicRegular = 0xBAD0F11Eu;
+constexpr uint32_t kWriterMagicUnrecorded = 0xA1100FFBu;
+constexpr size_t kWriterFileHeaderSize = 8;
+constexpr size_t kWriterPartHeaderSize = 6;
+constexpr size_t kWriterNameFieldSize = 16;
+constexpr size_t kWriterHeaderPayloadSize = 32;
+constexpr size_t kWriterDependencyEntrySize = 32;
+constexpr size_t kContainerEntryHeaderSize = 30;
+constexpr size_t kSignatureDigestSize = 20;
+constexpr size_t kSignaturePartSize = 68;
+
+// Part type codes.
+enum WriterPartType : uint16_t {
+    kTypeHeader = 1,
+    kTypeDescription = 2,
+    kTypeDependencies = 3,
+    kTypeContainer = 4,
+    kTypeSignature = 9,
+    kTypeArchitecture = 16,
+    kTypeConflicts = 17,
+    kTypeBundleHeader = 18,
+    kTypeProvides = 19,
+    kTypeDefaultOff = 20,
+    kTypeImage = 21,
+    kTypeNote = 23,
+    kTypeAuxText = 24,
+};
+
+constexpr uint16_t kModeTypeFile = 0x8000;
+constexpr uint16_t kModeTypeDirectory = 0x4000;
+constexpr uint16_t kModeTypeSymlink = 0xA000;
+constexpr uint16_t kModePermissionMask = 07777;
+
 enum class EntryType { File, Directory, Symlink };
 
 struct ContainerFile {
     EntryType type = EntryType::File;
-    std::string name;       // stored as given (with or without a leading "/")
+    std::string name;             // stored as given (with or without a leading "/")
     uint16_t permissions = 0644;  // permission bits; the type bits come from type
     uint8_t machineClass = 0;
-    std::string data;       // file contents, or the link text for a symlink
+    std::string data;  // file contents, or the link text for a symlink
 };
 
-// Raw bytes of a file container payload (zlib stream of entries).
-std::string buildContainerPayload(const std::vector<ContainerFile>& files, int level = 6);
+// The mode word of an entry: type bits | (permissions & 07777).
+uint16_t entryMode(const ContainerFile& file);
+// One 30-byte entry header followed by the name and the data.
+std::string buildContainerEntry(const ContainerFile& file);
 // The decompressed entry sequence, before zlib.
 std::string buildContainerEntries(const std::vector<ContainerFile>& files);
+// A zlib stream (header, deflate data, Adler-32) of raw at the given level.
+std::string zlibCompress(const std::string& raw, int level = 6);
+// Raw bytes of a file container payload (zlib stream of entries).
+std::string buildContainerPayload(const std::vector<ContainerFile>& files, int level = 6);
 
+// A name in a fixed 16-byte field: zero-padded, cut after 16 bytes.
+std::string nameField(const std::string& name);
 // 32-byte header payload (plus the 4-byte flags word when flags is given).
 std::string buildHeaderPayload(const std::string& name, VersionNumber version, uint32_t buildTime,
                                std::optional<uint32_t> flags = std::nullopt);
 // count + 32-byte entries
 std::string buildDependencyList(const std::vector<PackageRange>& entries);
+// Dependency-list layout holding just names, as the default-off list of a
+// multi-package stream carries them.
+std::string buildNameList(const std::vector<std::string>& names);
 
 struct PackageSpec {
     std::string name;
@@ -41,16 +88,21 @@ struct PackageSpec {
     std::optional<std::string> architecture;  // no part 16 when absent
     std::optional<std::string> description;
     std::optional<std::string> note;
-    std::vector<PackageRange> dependencies;  // part 3 written when non-empty or forceDeps
+    // Lists are written when non-empty, or empty (count 0) with
+    // forceEmptyDependencyParts.
+    std::vector<PackageRange> dependencies;
     std::vector<PackageRange> provides;
     std::vector<PackageRange> conflicts;
     bool forceEmptyDependencyParts = false;
     std::optional<std::string> imagePart;  // payload of part 21
-    bool hasContainer = true;
+    bool hasContainer = true;              // part 4, even for no files
     std::vector<ContainerFile> files;
     int compressionLevel = 6;
-    // Signature part: signed with signingKey when given; otherwise 68 bytes of
-    // filler with the correct SHA-1 digest in front (enough until signing exists).
+    // Replaces the container built from files, e.g. with damaged zlib data; the
+    // signature still covers it.
+    std::optional<std::string> containerPayload;
+    // Signature part: signed with the secret key when one is given; otherwise
+    // the correct SHA-1 digest followed by 48 zero bytes.
     bool withSignature = true;
 };
 
@@ -59,12 +111,33 @@ struct Part {
     std::string payload;
 };
 
+// A 6-byte part header with an arbitrary length field.
+std::string partHeader(uint16_t type, uint32_t length);
+// An 8-byte file header: magic and an arbitrary length field.
+std::string fileHeader(uint32_t magic, uint32_t length);
+// Parts back to back, each behind its true header.
+std::string serializeParts(const std::vector<Part>& parts);
+
+// SHA-1 as the installer computes it at a signature part: from the header of the
+// last type-1 part in partsBeforeSignature (or the first part when there is none)
+// through the 6-byte header of a signature part of signatureLength bytes.
+std::string packageDigest(const std::vector<Part>& partsBeforeSignature,
+                          uint32_t signatureLength = kSignaturePartSize);
+// The 68-byte signature payload for a digest; secretKey may be null.
+std::string signaturePayload(const std::string& digest, const std::string* secretKey);
+// Drops a trailing signature part, if any, and appends a fresh one computed over
+// the parts now present; for tests that alter parts and want them signed again.
+void signParts(std::vector<Part>& parts, const std::string* secretKey);
+
+// The metadata parts of a header (types 24, 16, 2, 23, 3, 19, 17 when present).
+std::vector<Part> buildMetadataParts(const PackageSpec& spec);
 // The parts of one package (header through signature), without file header. The
 // signature part is computed over the parts before it.
 std::vector<Part> buildPackageParts(const PackageSpec& spec, const std::string* secretKey);
-std::string serializeParts(const std::vector<Part>& parts);
-// File header: magic and length; the length defaults to the body size.
-std::string fileHeader(uint32_t magic, uint32_t length);
+// A file of parts: file header with the given magic and, unless overridden, the
+// true length of the parts.
+std::string writePartsFile(const std::vector<Part>& parts, uint32_t magic = kWriterMagicRegular,
+                           std::optional<uint32_t> lengthOverride = std::nullopt);
 // A complete package file.
 std::string writePackage(const PackageSpec& spec, const std::string* secretKey = nullptr);
 
@@ -73,20 +146,26 @@ struct BundleSpec {
     VersionNumber version = 0;
     uint32_t buildTime = 0;
     std::optional<uint32_t> flags;
+    std::optional<std::string> auxText;
+    std::optional<std::string> architecture;
+    std::optional<std::string> description;
+    std::optional<std::string> note;
     std::vector<PackageRange> dependencies;
     std::vector<PackageRange> provides;
     std::vector<PackageRange> conflicts;
-    std::optional<std::string> note;
     std::optional<std::string> imagePart;  // bundles are kept whole when present
-    std::vector<std::string> defaultOff;   // part 20
+    std::vector<std::string> defaultOff;   // part 20, written when non-empty
     std::vector<PackageSpec> members;
 };
-std::string writeBundle(const BundleSpec& spec, const std::string* secretKey = nullptr);
-// A bundle from already built member package files (each keeps its own signature).
-std::string writeBundleFromFiles(const BundleSpec& spec, const std::vector<std::string>& memberFiles);
 
-// SHA-1 over the parts as the installer hashes them (from the type-1 header
-// through the signature part's header).
-std::string packageDigest(const std::vector<Part>& partsBeforeSignature);
+// The bundle's own parts: type 18 header, its metadata, 21 and 20 when present.
+std::vector<Part> buildBundleHeaderParts(const BundleSpec& spec);
+// A whole multi-package stream; each member carries its own signature.
+std::string writeBundle(const BundleSpec& spec, const std::string* secretKey = nullptr);
+// A bundle from already built member package files: each member's 8-byte file
+// header is dropped and its parts, signature included, are kept as they are.
+// spec.members is not used.
+std::string writeBundleFromFiles(const BundleSpec& spec,
+                                 const std::vector<std::string>& memberFiles);
 
 }  // namespace pkgwriter

@@ -26,14 +26,19 @@ public:
 
     void move(const std::string& source, const std::string& target);
     void link(const std::string& text, const std::string& linkPath);
-    // Stages a removal when the path exists; otherwise withdraws its entry.
+    // Stages a removal when the path exists; otherwise withdraws its entry
+    // (deleting no file).
     void remove(const std::string& path);
     // Whether the path can be used as a directory; withdraws a staged removal.
     bool claimDirectory(const std::string& path);
     // A later staging for the same path wins; a replaced NewFile loses its
     // temporary file.
     void stage(const std::string& target, FsEntryKind kind, const std::string& source);
+    // Applies every entry, flushing written data to storage before and after
+    // the renames. Failures print a perror line and the walk goes on; nothing is
+    // rolled back. The entries stay in the map.
     void commit(bool spinner);
+    // Deletes the temporary files of NewFile entries and empties the map.
     void cancel();
 
     bool empty() const { return entries.empty(); }
@@ -41,8 +46,16 @@ public:
     std::map<std::string, FsEntry> entries;
 };
 
+// dirname semantics: trailing slashes do not count, "/" gives "/", a bare name ".".
 std::string parentDirectory(const std::string& path);
+// mkdir -p with mode 0777 (less the umask); failures are silent.
 void makeDirectories(const std::string& path);
+// Copies a regular file's bytes and mode into a temporary file beside target
+// and renames it over target once complete. On failure the old target is left
+// untouched, the partial copy deleted and the system error printed with the
+// label "copy". A directory or device source answers false and creates nothing.
 bool copyFile(const std::string& source, const std::string& target, bool spinner);
+// Clock ticks from times(), offset so that 0 never occurs in practice.
 uint32_t tickCount();
+// Advances the console spinner by at most one step per 20 ticks.
 void spinnerStep();

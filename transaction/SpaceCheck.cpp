@@ -42,7 +42,8 @@ FsUsage usageAfter(const FsTransaction& transaction, const std::string& mountPat
     FsUsage usage{mountPath, 1, 0};
     struct statfs fs;
     if (statfs(mountPath.c_str(), &fs) == 0) {
-        usage.blockSize = static_cast<uint32_t>(fs.f_bsize);
+        // a zero block size would make every credit a division by zero
+        if (fs.f_bsize > 0) usage.blockSize = static_cast<uint32_t>(fs.f_bsize);
         usage.freeBlocks = static_cast<int64_t>(fs.f_bfree);
     }
     for (const auto& [target, entry] : transaction.entries) {

@@ -13,7 +13,9 @@ InflateStreamBuf::InflateStreamBuf(std::streambuf* source) : source_(source) {
     inflateInit(&zs_);
 }
 
-InflateStreamBuf::~InflateStreamBuf() { inflateEnd(&zs_); }
+InflateStreamBuf::~InflateStreamBuf() {
+    inflateEnd(&zs_);
+}
 
 uint32_t InflateStreamBuf::deliveredCount() const {
     return inflated_ - static_cast<uint32_t>(egptr() - gptr());
@@ -63,9 +65,7 @@ InflateStreamBuf::pos_type InflateStreamBuf::seekoff(off_type off, std::ios_base
     const pos_type failed(off_type(-1));
     if (dir == std::ios_base::end) return failed;
     if (dir == std::ios_base::beg) {
-        off_type delivered = deliveredCount();
-        if (off < delivered) return failed;
-        off -= delivered;
+        off -= static_cast<off_type>(deliveredCount());
     }
     if (off < 0) return failed;
 
@@ -79,8 +79,7 @@ InflateStreamBuf::pos_type InflateStreamBuf::seekoff(off_type off, std::ios_base
     return pos_type(off_type(inflated_));
 }
 
-InflateStreamBuf::pos_type InflateStreamBuf::seekpos(pos_type pos,
-                                                     std::ios_base::openmode which) {
+InflateStreamBuf::pos_type InflateStreamBuf::seekpos(pos_type pos, std::ios_base::openmode which) {
     return seekoff(off_type(pos), std::ios_base::beg, which);
 }
 
@@ -89,4 +88,6 @@ InflateStream::InflateStream(std::istream& source)
     init(buffer_);
 }
 
-InflateStream::~InflateStream() { delete buffer_; }
+InflateStream::~InflateStream() {
+    delete buffer_;
+}

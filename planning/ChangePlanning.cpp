@@ -1,0 +1,79 @@
+// The order of planning and its outcome: the lists of packages to disable or
+// uninstall and to enable, carried out by the removal code.
+#include "planning/ChangePlanning.h"
+
+#include "driver/InstallContext.h"
+#include "planning/Eligibility.h"
+#include "planning/PackageRemoval.h"
+#include "planning/PlanLookup.h"
+
+namespace {
+
+bool keptActiveOrEnabled(const PackageRecord& r) {
+    return (r.pendingAction == kActionNone && !r.disabled) || r.pendingAction == kActionEnable;
+}
+
+template <typename Lookup, typename DropStep>
+bool runPlan(InstallContext& context, Lookup& lookup, DropStep dropStep,
+             std::vector<PackageRecord*>& removal, std::vector<PackageRecord*>& enable,
+             bool report) {
+    planning::propagateBundleActions(context, lookup);
+    // The conditions are looked at as the loops reach each record: earlier
+    // records may have changed its action.
+    for (size_t i = 0; i < context.packages.size(); ++i) {
+        PackageRecord& r = *context.packages[i];
+        if (keptActiveOrEnabled(r)) planning::ensureDependencies(context, lookup, r, report);
+    }
+    for (size_t i = 0; i < context.packages.size(); ++i) {
+        PackageRecord& r = *context.packages[i];
+        if (keptActiveOrEnabled(r)) planning::resolveEnableConflicts(context, lookup, r, report);
+    }
+    dropStep();
+    planning::reconcileBundles(context, lookup);
+
+    if (!context.packages.empty() && !anyWillBeActive(context)) {
+        for (const auto& r : context.packages) r->pendingAction = kActionNone;
+        if (report) context.reportError("can not uninstall or disable all packages");
+        return false;
+    }
+
+    std::vector<PackageRecord*> leaving;
+    std::vector<PackageRecord*> coming;
+    for (const auto& r : context.packages) {
+        if (r->pendingAction == kActionUninstall || r->pendingAction == kActionDisable)
+            leaving.push_back(r.get());
+        else if (r->pendingAction == kActionEnable)
+            coming.push_back(r.get());
+    }
+    selectCandidates(context, coming, false, false);
+    // Both lists are handed over reversed: removals from the last loaded record
+    // back, enables in the reverse of the chosen order.
+    removal.insert(removal.begin(), leaving.rbegin(), leaving.rend());
+    enable.insert(enable.begin(), coming.rbegin(), coming.rend());
+    return true;
+}
+
+}  // namespace
+
+bool applyPlan(InstallContext& context, FsTransaction& transaction, int verbosity) {
+    std::vector<PackageRecord*> removal;
+    std::vector<PackageRecord*> enable;
+    if (!planChanges(context, removal, enable, verbosity != 0)) return false;
+    bool changing = !removal.empty() || !enable.empty();
+    disableOrUninstallPackages(context, transaction, removal, verbosity);
+    enablePackages(context, transaction, enable, verbosity);
+    return changing;
+}
+
+bool planChanges(InstallContext& context, std::vector<PackageRecord*>& removal,
+                 std::vector<PackageRecord*>& enable, bool report) {
+    IndexedLookup lookup(context);
+    return runPlan(context, lookup, [&] { planning::dropUnsatisfiedIndexed(lookup); }, removal,
+                   enable, report);
+}
+
+bool planChangesUnindexed(InstallContext& context, std::vector<PackageRecord*>& removal,
+                          std::vector<PackageRecord*>& enable, bool report) {
+    ScanLookup lookup(context);
+    return runPlan(context, lookup, [&] { dropUnsatisfied(context); }, removal, enable, report);
+}

@@ -1,0 +1,144 @@
+// Whether a package read from a stream may be installed next to the installed set.
+#include "planning/Eligibility.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "driver/FlashProbes.h"
+#include "driver/InstallContext.h"
+#include "planning/PlanLookup.h"
+
+namespace {
+
+// Argument block of the board's minimum-version request; handed to the driver
+// in host byte order, so a plain struct is the wire form.
+struct MinVersionRequest {
+    uint16_t word0;
+    uint16_t word1;
+    uint32_t result;
+};
+static_assert(sizeof(MinVersionRequest) == 8, "the board driver expects an 8-byte block");
+
+VersionNumber boardMinSystemVersion() {
+    MinVersionRequest request{kMinVersionQueryWord0, kMinVersionQueryWord1, 0};
+    int fd = ::open(kBoardFlashDevice, O_RDWR);
+    if (fd < 0) return 0;
+    // The driver leaves the word at 0 when it has no minimum; its return value
+    // says nothing more.
+    (void)::ioctl(fd, kMinSystemVersionRequest, &request);
+    ::close(fd);
+    return request.result;
+}
+
+// Replaceable so that tests can play boards with a minimum version.
+MinSystemVersionQuery minVersionQuery = boardMinSystemVersion;
+
+bool isSystemPackageName(const std::string& name) {
+    return name == "system" || name.compare(0, 6, "tarnix") == 0;
+}
+
+}  // namespace
+
+VersionNumber queryMinSystemVersion() { return minVersionQuery(); }
+
+void setMinSystemVersionQuery(MinSystemVersionQuery query) {
+    minVersionQuery = query ? query : boardMinSystemVersion;
+}
+
+bool checkSystemPackage(InstallContext& context, const PackageInfo& package, bool report) {
+    VersionNumber minimum = queryMinSystemVersion();
+    // An installed "option" package lifts the board's minimum.
+    if (package.version < minimum && !findByName(context, "option")) {
+        if (report) {
+            context.reportError("omitting package %s: min Tarnix version is %s",
+                                nameWithVersion(package).c_str(), formatVersion(minimum).c_str());
+        }
+        return false;
+    }
+    if (package.version < kLargeEraseMinVersion && isLargeEraseFlash()) {
+        if (report) {
+            context.reportWarning("omitting package %s: it does not support current file system",
+                                  nameWithVersion(package).c_str());
+        }
+        return false;
+    }
+    return true;
+}
+
+CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
+                         InstallFlags flags, bool* sameAsInstalled) {
+    CheckResult result = 0;
+    // Once one message is out, the rest of the checks only set bits.
+    bool reported = false;
+    if (sameAsInstalled) *sameAsInstalled = false;
+    const std::string shown = nameWithVersion(package);
+    const bool quietChecks = (flags & kQuietChecks) != 0;
+
+    if (PackageRecord* installed = findByName(context, package.name)) {
+        int c = compareVersions(package, *installed);
+        if (c < 0) {
+            result = kCheckDowngrade;
+            if (!(flags & kAllowDowngrade)) {
+                context.reportWarning("omitting package %s: newer package %s is already installed",
+                                      shown.c_str(), nameWithVersion(*installed).c_str());
+                reported = true;
+            }
+        } else if (c == 0) {
+            bool installedInBundle = !installed->bundle.name.empty();
+            if (installedInBundle != inBundle) {
+                result = kCheckReinstall;
+            } else {
+                context.reportWarning("omitting package %s: it is already installed",
+                                      shown.c_str());
+                reported = true;
+                if (sameAsInstalled) *sameAsInstalled = true;
+            }
+        } else {
+            result = kCheckUpgrade;
+        }
+    }
+
+    if (isSystemPackageName(package.name)) {
+        bool report = !reported && !quietChecks;
+        if (!checkSystemPackage(context, package, report)) {
+            result |= kCheckBlocked;
+            if (report) reported = true;
+        }
+    }
+
+    if (!package.architecture.empty() && package.architecture != context.architecture) {
+        if (!reported && !quietChecks) {
+            context.reportError("can not install %s: it is not made for %s, but for %s",
+                                shown.c_str(), context.architecture.c_str(),
+                                package.architecture.c_str());
+            reported = true;
+        }
+        result |= kCheckBlocked;
+    }
+
+    for (const PackageRange& d : package.dependencies) {
+        if (!collectSatisfying(context, d, false).empty()) continue;
+        if (!reported && !quietChecks) {
+            context.reportError("can not install %s: %s is not installed, but is required",
+                                shown.c_str(), rangeText(d).c_str());
+            reported = true;
+        }
+        result |= kCheckBlocked;
+        break;
+    }
+
+    if (PackageRecord* excluder = findExcluder(context, package)) {
+        if (!reported && !(flags & kQuietConflicts)) {
+            context.reportError("can not install %s: it conflicts with %s", shown.c_str(),
+                                nameWithVersion(*excluder).c_str());
+        }
+        result |= kCheckConflict;
+    }
+    return result;
+}
+
+void resolveEnableConflicts(InstallContext& context, PackageRecord& record, bool report) {
+    ScanLookup lookup(context);
+    planning::resolveEnableConflicts(context, lookup, record, report);
+}

@@ -1,0 +1,67 @@
+#include "signature/SignatureVerifier.h"
+
+#include <cstring>
+
+#include "InstallerPublicKeys.h"
+#include "package/PartReader.h"
+#include "signature/SignatureHash.h"
+
+namespace {
+
+constexpr size_t kChallengeFoldOffset = 8;
+
+// The signature holds when the hash of u([s]A + [e]B) starts with r.
+bool curveCheck(const uint8_t key[kCurveKeySize], const uint8_t e[kCurveScalarSize],
+                const uint8_t* r, const uint8_t* s) {
+    uint8_t encoded[kCurveEncodingSize];
+    doubleScalarMultiple(encoded, key, s, e);
+    uint8_t h[kSignatureHashSize];
+    SignatureHash::compute(encoded, sizeof encoded, h);
+    return std::memcmp(h, r, SignatureVerifier::kRSize) == 0;
+}
+
+}  // namespace
+
+void SignatureVerifier::formChallenge(uint8_t e[kCurveScalarSize],
+                                      const uint8_t digest[kDigestSize], const uint8_t r[kRSize]) {
+    SignatureHash::compute(digest, kDigestSize, e);
+    for (size_t i = 0; i < kRSize; ++i) e[kChallengeFoldOffset + i] ^= r[i];
+    e[0] &= 0xF8;
+    e[31] = static_cast<uint8_t>((e[31] & 0x7F) | 0x40);
+}
+
+bool SignatureVerifier::verify(PartStreambuf& buffer) {
+    return verify(buffer, kInstallerPublicKeys, kInstallerPublicKeyCount);
+}
+
+bool SignatureVerifier::verify(PartStreambuf& buffer, const uint8_t (*keys)[kCurveKeySize],
+                               size_t keyCount) {
+    if (!buffer.hashing) return false;
+    // The digest covers the package up to and including this part's header; take
+    // it before anything else so the reader's state is the same on every failure.
+    buffer.hasher.digest(buffer.digest);
+    buffer.digestTaken = true;
+    if (buffer.remaining < kPayloadSize) return false;
+
+    uint8_t payload[kPayloadSize];
+    // Straight from the source: the signature bytes are not part of what is signed.
+    if (buffer.source->sgetn(reinterpret_cast<char*>(payload), kPayloadSize) !=
+        static_cast<std::streamsize>(kPayloadSize)) {
+        return false;
+    }
+    if (buffer.copy != nullptr) {
+        buffer.copy->sputn(reinterpret_cast<const char*>(payload), kPayloadSize);
+    }
+    buffer.remaining -= kPayloadSize;
+
+    if (std::memcmp(payload, buffer.digest, kDigestSize) != 0) return false;
+
+    const uint8_t* r = payload + kROffset;
+    const uint8_t* s = payload + kSOffset;
+    uint8_t e[kCurveScalarSize];
+    formChallenge(e, payload, r);
+    for (size_t i = 0; i < keyCount; ++i) {
+        if (curveCheck(keys[i], e, r, s)) return true;
+    }
+    return false;
+}

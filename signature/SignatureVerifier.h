@@ -1,0 +1,35 @@
+#pragma once
+// The check of a package's signature part against the public keys built into
+// the program. It answers true or false and prints nothing.
+#include <cstddef>
+#include <cstdint>
+
+#include "signature/DoubleScalarChain.h"
+
+class PartStreambuf;
+
+class SignatureVerifier {
+public:
+    // Signature part payload: digest (20) || r (16) || s (32); any further bytes
+    // of the part stay unread for the caller.
+    static constexpr size_t kPayloadSize = 68;
+    static constexpr size_t kDigestSize = 20;
+    static constexpr size_t kROffset = 20;
+    static constexpr size_t kRSize = 16;
+    static constexpr size_t kSOffset = 36;
+
+    // Call exactly once, right after the reader consumed the header of the
+    // signature part. Takes the digest of everything hashed so far (even when the
+    // check then fails), reads the 68 payload bytes straight from the source
+    // (unhashed, but copied) and checks them against the built-in keys.
+    static bool verify(PartStreambuf& buffer);
+    // The same against any one of keyCount keys: the payload is read and its
+    // digest compared once, only the curve check runs per key.
+    static bool verify(PartStreambuf& buffer, const uint8_t (*keys)[kCurveKeySize],
+                       size_t keyCount);
+
+    // e = SignatureHash(digest) with r folded into bytes 8..23, clamped as a
+    // Curve25519 scalar. The signer forms e the same way.
+    static void formChallenge(uint8_t e[kCurveScalarSize], const uint8_t digest[kDigestSize],
+                              const uint8_t r[kRSize]);
+};

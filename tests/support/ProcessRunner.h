@@ -1,0 +1,30 @@
+#pragma once
+// Runs a program with given arguments, standard input and environment, and
+// collects its standard output, standard error and exit status.
+#include <map>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ProcessResult {
+    int status = -1;  // exit status, or 128 + signal
+    std::string out;
+    std::string err;
+    bool timedOut = false;
+};
+
+struct ProcessOptions {
+    std::string input;
+    // Variables besides PATH; the test's own environment is not passed on.
+    std::map<std::string, std::string> environment;
+    // When set, the child changes root here before running program (a path
+    // inside that root).
+    std::string chrootDirectory;
+    int timeoutSeconds = 120;
+};
+
+ProcessResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const ProcessOptions& options = ProcessOptions());
+
+}  // namespace testsupport
