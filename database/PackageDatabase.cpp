@@ -44,7 +44,7 @@ void scanImage(InstallContext& context, std::unique_ptr<PackageRecord> record,
             // same part; moving on ends the loop instead of spinning on it.
             if (!parsePackageHeader(*member, reader) && reader.currentType == kPartHeader)
                 reader.nextPart();
-
+            member->bundle = bundleRef;
             context.append(std::move(member));
         }
     } else {

@@ -94,11 +94,22 @@ Point Curve::add(const Point& a, const Point& b) const {
 }
 
 Point Curve::multiply(const BigNum& n, const Point& a) const {
+    if (a.neutral || n.isZero()) return Point{};
+    EC_POINT* in = EC_POINT_new(weierstrass_);
+    EC_POINT* out = EC_POINT_new(weierstrass_);
+    const BigNum x = modAdd(a.u, aThird_);
     Point r;
-    for (int bit = BN_num_bits(n.get()) - 1; bit >= 0; --bit) {
-        r = add(r, r);
-        if (BN_is_bit_set(n.get(), bit)) r = add(r, a);
+    if (in != nullptr && out != nullptr &&
+        EC_POINT_set_affine_coordinates(weierstrass_, in, x.get(), a.v.get(), ctx_) == 1 &&
+        EC_POINT_mul(weierstrass_, out, nullptr, in, n.get(), ctx_) == 1 &&
+        EC_POINT_is_at_infinity(weierstrass_, out) == 0) {
+        BigNum outX;
+        EC_POINT_get_affine_coordinates(weierstrass_, out, outX.get(), r.v.get(), ctx_);
+        r.neutral = false;
+        r.u = modSub(outX, aThird_);
     }
+    EC_POINT_free(in);
+    EC_POINT_free(out);
     return r;
 }
 

@@ -4,6 +4,7 @@
 // shares nothing with the installer's field code, so the signer and the tests
 // check that code rather than repeat it.
 #include <openssl/bn.h>
+#include <openssl/ec.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -39,7 +40,9 @@ public:
 
     Point negate(const Point& a) const;
     Point add(const Point& a, const Point& b) const;
-    // [n] a for n >= 0, by double-and-add.
+    // [n] a for n >= 0. OpenSSL's generic prime-curve code does the work on the
+    // short Weierstrass form of the curve (x = u + A/3), which is much faster
+    // than affine double-and-add and no less independent of the installer.
     Point multiply(const BigNum& n, const Point& a) const;
 
     // u as 32 bytes little-endian; the neutral element as 32 zero bytes.
@@ -55,7 +58,9 @@ private:
     BigNum p_;
     BigNum a_;
     BigNum order_;
+    BigNum aThird_;  // A / 3 modulo p
     BN_CTX* ctx_;
+    EC_GROUP* weierstrass_;
 };
 
 }  // namespace curve

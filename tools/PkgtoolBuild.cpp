@@ -7,7 +7,7 @@
 #include "tools/PkgtoolCheck.h"
 #include "tools/PkgtoolKeys.h"
 #include "tools/PkgtoolMetadata.h"
-#include "tools/PkgtoolSize.h"
+#include "tools/PkgtoolLimits.h"
 #include "tools/PkgtoolTree.h"
 
 namespace pkgtool {

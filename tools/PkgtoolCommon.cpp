@@ -106,7 +106,9 @@ bool writeFileAtomically(const std::string& path, const std::string& content, un
         if (why) *why = systemReason(path);
         return false;
     }
-    bool ok = ::fchmod(fd, mode) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, mode & ~mask) == 0 && writeAll(fd, content) && ::fsync(fd) == 0;
     int saved = errno;
     if (::close(fd) != 0 && ok) {
         ok = false;
@@ -159,7 +161,7 @@ bool parsePublicKeyList(const std::string& text, std::vector<std::string>& keys,
 namespace pkgtool {
 
 int usageError(const Console& console, const std::string& command, const std::string& why) {
-    return console.fail(kExitUsage, why + " (see \"pkgtool " + command + " --help\")");
+    return console.fail(kExitUsage, why + "; see \"pkgtool " + command + " --help\"");
 }
 
 bool parseSeconds(const std::string& text, uint32_t& seconds) {

@@ -37,7 +37,7 @@ bool readWholeFile(const std::string& path, std::string& content, std::string* w
 // Writes content under a temporary name in the target's directory and renames
 // it into place, so the target is either untouched or complete. With
 // exclusive, an existing target is never replaced (the file is linked into
-// place instead of renamed). mode is applied exactly, regardless of umask.
+// place instead of renamed). The file gets mode less the process's umask.
 bool writeFileAtomically(const std::string& path, const std::string& content, unsigned mode,
                          bool exclusive, std::string* why);
 
@@ -55,7 +55,7 @@ bool parsePublicKeyList(const std::string& text, std::vector<std::string>& keys,
 
 namespace pkgtool {
 
-// "pkgtool: error: WHY (see "pkgtool COMMAND --help")", status kExitUsage.
+// "pkgtool: error: WHY; see "pkgtool COMMAND --help"", status kExitUsage.
 int usageError(const Console& console, const std::string& command, const std::string& why);
 
 // Seconds since 1970 as a decimal 0..4294967295, digits only.

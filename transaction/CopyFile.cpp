@@ -71,8 +71,7 @@ bool copyFile(const std::string& source, const std::string& target, bool spinner
         return false;
     }
     // Keep the exact mode, as a rename on the same file system would have.
-    if (fchmod(copyFd, st.st_mode & kPermissionBits) != 0)
-        return abandonCopy(copyFd, -1, copyPath);
+    if (fchmod(copyFd, st.st_mode & kPermissionBits) != 0) return abandonCopy(copyFd, -1, copyPath);
     int sourceFd = open(source.c_str(), O_RDONLY);
     if (sourceFd < 0) return abandonCopy(copyFd, -1, copyPath);
     if (!copyContents(sourceFd, copyFd, spinner)) return abandonCopy(copyFd, sourceFd, copyPath);

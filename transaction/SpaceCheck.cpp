@@ -13,8 +13,8 @@ void credit(FsUsage& usage, const std::string& path) {
     if (!startsWith(path, usage.path)) return;
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return;
-    usage.freeBlocks += static_cast<int64_t>(blocksFor(static_cast<uint64_t>(st.st_size),
-                                                       usage.blockSize));
+    usage.freeBlocks +=
+        static_cast<int64_t>(blocksFor(static_cast<uint64_t>(st.st_size), usage.blockSize));
 }
 
 void debit(FsUsage& usage, const std::string& source, const std::string& target) {

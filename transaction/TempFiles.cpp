@@ -1,10 +1,10 @@
+#include "transaction/TempFiles.h"
+
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
 
 #include <vector>
-
-#include "transaction/TempFiles.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include <gtest/gtest.h>
-#include <openssl/sha.h>
+#include <openssl/evp.h>
 
 #include <cstring>
 #include <iterator>
@@ -30,9 +30,12 @@ std::string partHeader(uint16_t type, uint32_t length) {
     return le16(type) + le32(length);
 }
 
+// Through EVP: libcrypto's one-shot function shares its name with the SHA1 class.
 std::string sha1(const std::string& data) {
-    std::string out(SHA_DIGEST_LENGTH, '\0');
-    SHA1(sigtest::bytes(data), data.size(), reinterpret_cast<uint8_t*>(&out[0]));
+    std::string out(20, '\0');
+    unsigned int length = 0;
+    EVP_Digest(data.data(), data.size(), reinterpret_cast<uint8_t*>(&out[0]), &length, EVP_sha1(),
+               nullptr);
     return out;
 }
 

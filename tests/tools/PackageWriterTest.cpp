@@ -306,6 +306,13 @@ TEST(PackageWriter, BundleCarriesItsHeaderPartsThenSignedMembers) {
         EXPECT_EQ(parts[sigIndex].payload.substr(0, 20), sha1(stream.substr(from, to - from)));
     }
 
+    // Over a run of parts the digest starts at the last package header, as the
+    // installer's hash restarts there.
+    auto run = pkgwriter::buildBundleHeaderParts(bundle);
+    auto memberParts = pkgwriter::buildPackageParts(a, nullptr);
+    run.insert(run.end(), memberParts.begin(), memberParts.end() - 1);
+    EXPECT_EQ(pkgwriter::packageDigest(run), parts[7].payload.substr(0, 20));
+
     // Built from member files, the stream is the same byte for byte.
     std::string fromFiles = pkgwriter::writeBundleFromFiles(
         bundle, {pkgwriter::writePackage(a), pkgwriter::writePackage(b)});

@@ -83,9 +83,8 @@ TEST(Commit, DirectoryRemovalKeepsHiddenFilesAndSubdirectories) {
     t.remove(dir / "plain");
     t.remove(dir / "mixed");
     t.remove(dir / "file");
-    int status = testsupport::runInChild([&] {
-        EXPECT_EQ(txntest::captureStderr([&] { t.commit(false); }), "");
-    });
+    int status = testsupport::runInChild(
+        [&] { EXPECT_EQ(txntest::captureStderr([&] { t.commit(false); }), ""); });
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(exists(dir / "plain"));
     EXPECT_FALSE(exists(dir / "file"));
@@ -146,9 +145,9 @@ void buildTree(const std::string& root) {
 }
 
 std::string manifestFor(const std::string& r) {
-    return "M " + r + "/flash/var/pdb/pkg/files " + r + "/ram/tmpA\n" +
-           "U " + r + "/flash/old/lib.so\n" + "U " + r + "/flash/olddir\n" +
-           "L " + r + "/flash/bin/tool ../lib/tool.v2\n" + "M " + r + "/flash/lib/new.so " + r +
+    return "M " + r + "/flash/var/pdb/pkg/files " + r + "/ram/tmpA\n" + "U " + r +
+           "/flash/old/lib.so\n" + "U " + r + "/flash/olddir\n" + "L " + r +
+           "/flash/bin/tool ../lib/tool.v2\n" + "M " + r + "/flash/lib/new.so " + r +
            "/ram/tmpB\n" + "M " + r + "/flash/bootimage " + r + "/flash/var/pdb/pkg/image\n" +
            "U " + r + "/flash/already-gone\n" + "L " + r + "/flash/lib/tool.v2 new.so\n";
 }

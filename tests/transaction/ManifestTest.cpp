@@ -63,10 +63,10 @@ TEST(Manifest, RoundTripTurnsNewFilesIntoMovesSoCancelDeletesNothing) {
 
     FsTransaction back;
     EXPECT_TRUE(readManifest(back, dir / "MANIFEST"));
-    EXPECT_EQ(describe(back), "Move " + (dir / "b") + " <- " + (dir / "a") + "\n" +
-                                  "Link " + (dir / "link") + " <- somewhere/else\n" +
-                                  "Move " + (dir / "target") + " <- " + (dir / "tmpfile") + "\n" +
-                                  "Remove " + (dir / "victim") + " <- \n");
+    EXPECT_EQ(describe(back), "Move " + (dir / "b") + " <- " + (dir / "a") + "\n" + "Link " +
+                                  (dir / "link") + " <- somewhere/else\n" + "Move " +
+                                  (dir / "target") + " <- " + (dir / "tmpfile") + "\n" + "Remove " +
+                                  (dir / "victim") + " <- \n");
     back.cancel();
     EXPECT_TRUE(exists(dir / "tmpfile"));
     EXPECT_TRUE(exists(dir / "victim"));

@@ -35,9 +35,7 @@ TEST(RoomRule, SizePlusATenthMustBeStrictlyBelowTheFreeBytes) {
 // given size.
 class CreateFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        testsupport::makeDirs(root.path() + "/ram");
-    }
+    void SetUp() override { testsupport::makeDirs(root.path() + "/ram"); }
     int run(unsigned long flashSize, const std::function<void()>& body) {
         return txntest::runWithMounts({{root / "flash", flashSize}}, root.path(), body);
     }
@@ -46,96 +44,102 @@ protected:
 
 TEST_F(CreateFile, ZeroHintAlwaysUsesRam) {
     SKIP_WITHOUT_TMPFS();
-    EXPECT_EQ(run(1 << 20, [] {
-                  FsTransaction t;
-                  std::ofstream out = createFile(t, "/flash/var/file", 0, 0);
-                  ASSERT_EQ(t.entries.count("/flash/var/file"), 1u);
-                  const FsEntry& e = t.entries.at("/flash/var/file");
-                  EXPECT_EQ(e.kind, FsEntryKind::NewFile);
-                  EXPECT_TRUE(inDirectory(e.source, "/ram")) << e.source;
-                  EXPECT_TRUE(out.is_open());
-              }),
+    EXPECT_EQ(run(1 << 20,
+                  [] {
+                      FsTransaction t;
+                      std::ofstream out = createFile(t, "/flash/var/file", 0, 0);
+                      ASSERT_EQ(t.entries.count("/flash/var/file"), 1u);
+                      const FsEntry& e = t.entries.at("/flash/var/file");
+                      EXPECT_EQ(e.kind, FsEntryKind::NewFile);
+                      EXPECT_TRUE(inDirectory(e.source, "/ram")) << e.source;
+                      EXPECT_TRUE(out.is_open());
+                  }),
               0);
 }
 
 TEST_F(CreateFile, ExactlyATenthMoreThanTheHintIsNotEnough) {
     SKIP_WITHOUT_TMPFS();
     // One free page: 3724 + 372 = 4096 bytes does not fit, 3723 + 372 does.
-    EXPECT_EQ(run(kPage, [] {
-                  struct statfs fs;
-                  ASSERT_EQ(statfs("/flash", &fs), 0);
-                  ASSERT_EQ(uint64_t(fs.f_bsize) * fs.f_bfree, kPage);
-                  FsTransaction t;
-                  createFile(t, "/flash/missing/parents/big", 3724, 0);
-                  createFile(t, "/flash/missing/parents/small", 3723, 0);
-                  EXPECT_TRUE(inDirectory(t.entries.at("/flash/missing/parents/big").source,
-                                          "/ram"));
-                  // The nearest existing ancestor decides.
-                  EXPECT_TRUE(inDirectory(t.entries.at("/flash/missing/parents/small").source,
-                                          "/flash"));
-              }),
-              0);
+    EXPECT_EQ(
+        run(kPage,
+            [] {
+                struct statfs fs;
+                ASSERT_EQ(statfs("/flash", &fs), 0);
+                ASSERT_EQ(uint64_t(fs.f_bsize) * fs.f_bfree, kPage);
+                FsTransaction t;
+                createFile(t, "/flash/missing/parents/big", 3724, 0);
+                createFile(t, "/flash/missing/parents/small", 3723, 0);
+                EXPECT_TRUE(inDirectory(t.entries.at("/flash/missing/parents/big").source, "/ram"));
+                // The nearest existing ancestor decides.
+                EXPECT_TRUE(
+                    inDirectory(t.entries.at("/flash/missing/parents/small").source, "/flash"));
+            }),
+        0);
 }
 
 TEST_F(CreateFile, FullFileSystemSendsFilesToRam) {
     SKIP_WITHOUT_TMPFS();
-    EXPECT_EQ(run(2 * kPage, [] {
-                  FsTransaction t;
-                  createFile(t, "/flash/roomy", 1000, 0);
-                  EXPECT_TRUE(inDirectory(t.entries.at("/flash/roomy").source, "/flash"));
-                  // Fill the file system; nothing is left for the next file.
-                  std::ofstream fill("/flash/fill", std::ios::binary);
-                  fill << std::string(2 * kPage, 'x');
-                  fill.close();
-                  createFile(t, "/flash/cramped", 1000, 0);
-                  EXPECT_TRUE(inDirectory(t.entries.at("/flash/cramped").source, "/ram"));
-              }),
+    EXPECT_EQ(run(2 * kPage,
+                  [] {
+                      FsTransaction t;
+                      createFile(t, "/flash/roomy", 1000, 0);
+                      EXPECT_TRUE(inDirectory(t.entries.at("/flash/roomy").source, "/flash"));
+                      // Fill the file system; nothing is left for the next file.
+                      std::ofstream fill("/flash/fill", std::ios::binary);
+                      fill << std::string(2 * kPage, 'x');
+                      fill.close();
+                      createFile(t, "/flash/cramped", 1000, 0);
+                      EXPECT_TRUE(inDirectory(t.entries.at("/flash/cramped").source, "/ram"));
+                  }),
               0);
 }
 
 TEST_F(CreateFile, HugeFileSystemsHaveRoom) {
     SKIP_WITHOUT_TMPFS();
     // 16 TiB free: the byte count is a multiple of 2^32.
-    EXPECT_EQ(run(1ul << 44, [] {
-                  FsTransaction t;
-                  createFile(t, "/flash/file", 1000, 0);
-                  EXPECT_TRUE(inDirectory(t.entries.at("/flash/file").source, "/flash"));
-              }),
+    EXPECT_EQ(run(1ul << 44,
+                  [] {
+                      FsTransaction t;
+                      createFile(t, "/flash/file", 1000, 0);
+                      EXPECT_TRUE(inDirectory(t.entries.at("/flash/file").source, "/flash"));
+                  }),
               0);
 }
 
 TEST_F(CreateFile, WrittenFileReachesItsTargetWithTheGivenMode) {
     SKIP_WITHOUT_TMPFS();
-    EXPECT_EQ(run(1 << 20, [] {
-                  FsTransaction t;
-                  {
-                      std::ofstream out = createFile(t, "/flash/var/pdb/pkg/version", 8, 0640);
-                      out << std::string("1.2\0x\n", 6);
-                  }
-                  const std::string temp = t.entries.at("/flash/var/pdb/pkg/version").source;
-                  EXPECT_EQ(txntest::modeOf(temp), 0640u);
-                  t.commit(false);
-                  EXPECT_EQ(readFile("/flash/var/pdb/pkg/version"), std::string("1.2\0x\n", 6));
-                  EXPECT_EQ(txntest::modeOf("/flash/var/pdb/pkg/version"), 0640u);
-                  EXPECT_FALSE(exists(temp));
-              }),
+    EXPECT_EQ(run(1 << 20,
+                  [] {
+                      FsTransaction t;
+                      {
+                          std::ofstream out = createFile(t, "/flash/var/pdb/pkg/version", 8, 0640);
+                          out << std::string("1.2\0x\n", 6);
+                      }
+                      const std::string temp = t.entries.at("/flash/var/pdb/pkg/version").source;
+                      EXPECT_EQ(txntest::modeOf(temp), 0640u);
+                      t.commit(false);
+                      EXPECT_EQ(readFile("/flash/var/pdb/pkg/version"), std::string("1.2\0x\n", 6));
+                      EXPECT_EQ(txntest::modeOf("/flash/var/pdb/pkg/version"), 0640u);
+                      EXPECT_FALSE(exists(temp));
+                  }),
               0);
 }
 
 TEST_F(CreateFile, CreatingAgainForTheSameTargetDropsTheEarlierFile) {
     SKIP_WITHOUT_TMPFS();
-    EXPECT_EQ(run(1 << 20, [] {
-                  FsTransaction t;
-                  createFile(t, "/flash/x", 0, 0) << "first";
-                  const std::string first = t.entries.at("/flash/x").source;
-                  ASSERT_TRUE(exists(first));
-                  createFile(t, "/flash/x", 100, 0) << "second";
-                  const std::string second = t.entries.at("/flash/x").source;
-                  EXPECT_FALSE(exists(first));
-                  EXPECT_TRUE(inDirectory(second, "/flash"));
-                  t.cancel();
-                  EXPECT_FALSE(exists(second));
-              }),
+    EXPECT_EQ(run(1 << 20,
+                  [] {
+                      FsTransaction t;
+                      createFile(t, "/flash/x", 0, 0) << "first";
+                      const std::string first = t.entries.at("/flash/x").source;
+                      ASSERT_TRUE(exists(first));
+                      createFile(t, "/flash/x", 100, 0) << "second";
+                      const std::string second = t.entries.at("/flash/x").source;
+                      EXPECT_FALSE(exists(first));
+                      EXPECT_TRUE(inDirectory(second, "/flash"));
+                      t.cancel();
+                      EXPECT_FALSE(exists(second));
+                  }),
               0);
 }
 

@@ -37,7 +37,8 @@ inline std::string captureStderr(const std::function<void()>& body) {
     char buffer[4096];
     ssize_t n;
     lseek(capture, 0, SEEK_SET);
-    while ((n = read(capture, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    while ((n = read(capture, buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
     close(capture);
     return text;
 }
@@ -53,10 +54,9 @@ inline const std::string& mountRefusal() {
     return reason;
 }
 
-#define SKIP_WITHOUT_TMPFS()                                            \
-    do {                                                                \
-        if (!txntest::mountRefusal().empty())                           \
-            GTEST_SKIP() << txntest::mountRefusal();                    \
+#define SKIP_WITHOUT_TMPFS()                                                           \
+    do {                                                                               \
+        if (!txntest::mountRefusal().empty()) GTEST_SKIP() << txntest::mountRefusal(); \
     } while (0)
 
 using MountList = std::vector<std::pair<std::string, unsigned long>>;

@@ -1,0 +1,170 @@
+// Loading a database of 50 packages kept as 16 MiB images must read their header
+// parts only. The load runs in a chrooted child (the database paths are
+// absolute); the child measures the bytes its read calls returned (rchar of
+// /proc/self/io) around loadInstalledPackages.
+#include <benchmark/benchmark.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include "database/PackageDatabase.h"
+#include "driver/InstallContext.h"
+#include "tools/PackageWriter.h"
+
+namespace {
+
+constexpr int kPackageCount = 50;
+constexpr uint32_t kImageSize = 16u << 20;
+constexpr uint64_t kReadBudget = 1u << 20;
+constexpr size_t kSparseChunk = 65536;
+
+void makeDirs(const std::string& path) {
+    for (size_t pos = 1; pos != std::string::npos;) {
+        pos = path.find('/', pos + 1);
+        mkdir(path.substr(0, pos).c_str(), 0755);
+    }
+}
+
+void removeTree(const std::string& path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        if (DIR* d = opendir(path.c_str())) {
+            while (dirent* e = readdir(d)) {
+                std::string name = e->d_name;
+                if (name != "." && name != "..") removeTree(path + "/" + name);
+            }
+            closedir(d);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+// Zero runs become holes, so fifty 16 MiB images take little disk.
+bool writeSparse(const std::string& path, const std::string& bytes) {
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    static const std::string zeros(kSparseChunk, '\0');
+    bool ok = true;
+    for (size_t offset = 0; ok && offset < bytes.size(); offset += kSparseChunk) {
+        size_t n = std::min(kSparseChunk, bytes.size() - offset);
+        if (bytes.compare(offset, n, zeros, 0, n) == 0) continue;
+        ok = pwrite(fd, bytes.data() + offset, n, static_cast<off_t>(offset)) ==
+             static_cast<ssize_t>(n);
+    }
+    ok = ok && ftruncate(fd, static_cast<off_t>(bytes.size())) == 0;
+    close(fd);
+    return ok;
+}
+
+class DatabaseRoot {
+public:
+    DatabaseRoot() {
+        char pattern[] = "/tmp/installer-bench-XXXXXX";
+        if (!mkdtemp(pattern)) return;
+        path = pattern;
+        for (int i = 0; i < kPackageCount; ++i) {
+            char name[16];
+            std::snprintf(name, sizeof name, "pkg%02d", i);
+            pkgwriter::PackageSpec spec;
+            spec.name = name;
+            spec.version = makeVersion(6, 2, kStageFinal, static_cast<uint8_t>(i));
+            spec.buildTime = 1700000000u + static_cast<uint32_t>(i);
+            spec.note = "benchmark package";
+            spec.dependencies = {{"base", 1, 0, 0}};
+            spec.imagePart = std::string(kImageSize, '\0');
+            spec.files = {{pkgwriter::EntryType::File, "flash/bin/tool", 0755, 0, "x"}};
+            std::string dir = path + "/flash/var/pdb/" + name;
+            makeDirs(dir);
+            std::string image = pkgwriter::writePackage(spec);
+            imageBytes += image.size();
+            if (!writeSparse(dir + "/image", image)) path.clear();
+        }
+    }
+    ~DatabaseRoot() {
+        if (!path.empty()) removeTree(path);
+    }
+    std::string path;
+    uint64_t imageBytes = 0;
+};
+
+uint64_t readChar(int fd) {
+    char text[1024];
+    if (lseek(fd, 0, SEEK_SET) != 0) return 0;
+    ssize_t n = read(fd, text, sizeof text - 1);
+    if (n <= 0) return 0;
+    text[n] = '\0';
+    const char* field = std::strstr(text, "rchar:");
+    return field ? std::strtoull(field + 6, nullptr, 10) : 0;
+}
+
+struct LoadResult {
+    uint64_t bytesRead = 0;
+    uint64_t packages = 0;
+};
+
+// Forks, chroots into root and loads the database; false when the child failed.
+bool loadInChild(const std::string& root, LoadResult& result) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        close(fds[0]);
+        // opened before the root changes: /proc is not inside the database root
+        int io = open("/proc/self/io", O_RDONLY);
+        if (io < 0 || chroot(root.c_str()) != 0 || chdir("/") != 0) _exit(1);
+        InstallContext context;
+        std::ostringstream console;
+        context.setOutput(console);
+        uint64_t before = readChar(io);
+        loadInstalledPackages(context, false, "i386");
+        uint64_t after = readChar(io);
+        LoadResult measured{after - before, context.packages.size()};
+        bool ok = write(fds[1], &measured, sizeof measured) == sizeof measured;
+        _exit(ok && before != 0 ? 0 : 1);
+    }
+    close(fds[1]);
+    bool ok = read(fds[0], &result, sizeof result) == sizeof result;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void BM_LoadImageDatabase(benchmark::State& state) {
+    static DatabaseRoot root;
+    if (root.path.empty()) {
+        state.SkipWithError("could not build the database tree");
+        return;
+    }
+    LoadResult result;
+    for (auto _ : state) {
+        if (!loadInChild(root.path, result)) {
+            state.SkipWithError("the loading child failed (chroot needs root)");
+            return;
+        }
+    }
+    state.counters["packages"] = static_cast<double>(result.packages);
+    state.counters["bytes_read"] = static_cast<double>(result.bytesRead);
+    state.counters["image_bytes"] = static_cast<double>(root.imageBytes);
+    if (result.packages != kPackageCount)
+        state.SkipWithError("not every package was loaded");
+    else if (result.bytesRead >= kReadBudget)
+        state.SkipWithError("the load read more than 1 MiB");
+}
+BENCHMARK(BM_LoadImageDatabase)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+
+BENCHMARK_MAIN();
