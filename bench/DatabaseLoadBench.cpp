@@ -98,14 +98,16 @@ public:
     uint64_t imageBytes = 0;
 };
 
-uint64_t readChar(int fd) {
+bool readChar(int fd, uint64_t& value) {
     char text[1024];
-    if (lseek(fd, 0, SEEK_SET) != 0) return 0;
+    if (lseek(fd, 0, SEEK_SET) != 0) return false;
     ssize_t n = read(fd, text, sizeof text - 1);
-    if (n <= 0) return 0;
+    if (n <= 0) return false;
     text[n] = '\0';
     const char* field = std::strstr(text, "rchar:");
-    return field ? std::strtoull(field + 6, nullptr, 10) : 0;
+    if (!field) return false;
+    value = std::strtoull(field + 6, nullptr, 10);
+    return true;
 }
 
 struct LoadResult {
@@ -127,12 +129,15 @@ bool loadInChild(const std::string& root, LoadResult& result) {
         InstallContext context;
         std::ostringstream console;
         context.setOutput(console);
-        uint64_t before = readChar(io);
+        uint64_t before = 0;
+        uint64_t after = 0;
+        bool measured = readChar(io, before);
         loadInstalledPackages(context, false, "i386");
-        uint64_t after = readChar(io);
-        LoadResult measured{after - before, context.packages.size()};
-        bool ok = write(fds[1], &measured, sizeof measured) == sizeof measured;
-        _exit(ok && before != 0 ? 0 : 1);
+        // the second look at the counter also counts the first one's text
+        measured = readChar(io, after) && measured;
+        LoadResult counts{after - before, context.packages.size()};
+        bool sent = write(fds[1], &counts, sizeof counts) == sizeof counts;
+        _exit(measured && sent ? 0 : 1);
     }
     close(fds[1]);
     bool ok = read(fds[0], &result, sizeof result) == sizeof result;

@@ -1,8 +1,8 @@
 #pragma once
-// Slow, straightforward affine arithmetic on Curve25519 in Montgomery form
+// Straightforward affine arithmetic on Curve25519 in Montgomery form
 // (v^2 = u^3 + 486662 u^2 + u over p = 2^255 - 19) with OpenSSL big numbers. It
 // shares nothing with the installer's field code, so the signer and the tests
-// check that code rather than repeat it.
+// check that code rather than repeat it. Points passed in must lie on the curve.
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 
