@@ -28,7 +28,9 @@ bool readSigned(std::istream& in, int32_t& value) {
     return true;
 }
 
-bool canOpen(const std::string& path) { return std::ifstream(path).is_open(); }
+bool canOpen(const std::string& path) {
+    return std::ifstream(path).is_open();
+}
 
 void readMetadataFiles(PackageRecord& record, const std::string& directory) {
     {

@@ -17,7 +17,9 @@ constexpr uint32_t kBundleSizeHint = 16;
 constexpr uint32_t kFilesSizeHint = 4096;
 constexpr uint32_t kStateSizeHint = 8;
 
-const char* stateWord(const PackageRecord& record) { return record.userForced ? "user" : "auto"; }
+const char* stateWord(const PackageRecord& record) {
+    return record.userForced ? "user" : "auto";
+}
 
 void writeDisabledFile(const PackageRecord& record, FsTransaction& transaction,
                        const std::string& directory) {

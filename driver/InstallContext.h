@@ -1,6 +1,7 @@
 #pragma once
 // The run's state and all of its reporting: the package list, the status line,
 // the collected messages, quiet mode and the post-log. One per process.
+#include <cstdarg>
 #include <cstdint>
 #include <memory>
 #include <ostream>

@@ -31,7 +31,8 @@ void listPackages(InstallContext& context) {
     std::ostream& out = context.out();
     // Fields are padded by the stream's own rule (fill before the item), and an
     // item longer than its field is written whole.
-    out << std::setw(kNameWidth) << "Name" << "    " << std::setw(kVersionWidth) << "Version"
+    out << std::setw(kNameWidth) << "Name"
+        << "    " << std::setw(kVersionWidth) << "Version"
         << " " << std::setw(kBuiltWidth) << "Built" << std::setw(kNoteWidth) << "Note" << '\n';
     out << std::string(kListingRuleWidth, '-') << '\n';
     for (const auto& record : context.packages) {
@@ -39,8 +40,7 @@ void listPackages(InstallContext& context) {
             << (record->disabled ? "X" : " ") << std::setw(kBundleWidth)
             << (record->bundle.name.empty() ? "  " : "B ") << std::setw(kVersionWidth)
             << formatVersion(record->version) << " " << std::setw(kBuiltWidth)
-            << builtText(record->buildTime) << " " << std::setw(kNoteWidth) << record->note
-            << '\n';
+            << builtText(record->buildTime) << " " << std::setw(kNoteWidth) << record->note << '\n';
     }
     out.flush();
 }

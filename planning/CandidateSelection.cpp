@@ -16,15 +16,14 @@ bool supersededInList(InstallContext& context, const std::vector<Record*>& list,
     for (size_t y = 0; y < list.size(); ++y) {
         if (y == x) continue;
         const Record& other = *list[y];
-        if (!namesPackage(candidate, other.name) && !namesPackage(other, candidate.name))
-            continue;
+        if (!namesPackage(candidate, other.name) && !namesPackage(other, candidate.name)) continue;
         int c = compareForChoice(other, candidate, preferOlder);
         if (c > 0) {
             if (report) {
-                context.reportWarning(preferOlder
-                                          ? "omitting package %s: older package is already provided"
-                                          : "omitting package %s: newer package is already provided",
-                                      nameWithVersion(candidate).c_str());
+                context.reportWarning(
+                    preferOlder ? "omitting package %s: older package is already provided"
+                                : "omitting package %s: newer package is already provided",
+                    nameWithVersion(candidate).c_str());
             }
             return true;
         }

@@ -68,12 +68,13 @@ bool applyPlan(InstallContext& context, FsTransaction& transaction, int verbosit
 bool planChanges(InstallContext& context, std::vector<PackageRecord*>& removal,
                  std::vector<PackageRecord*>& enable, bool report) {
     IndexedLookup lookup(context);
-    return runPlan(context, lookup, [&] { planning::dropUnsatisfiedIndexed(lookup); }, removal,
-                   enable, report);
+    auto drop = [&lookup] { planning::dropUnsatisfiedIndexed(lookup); };
+    return runPlan(context, lookup, drop, removal, enable, report);
 }
 
 bool planChangesUnindexed(InstallContext& context, std::vector<PackageRecord*>& removal,
                           std::vector<PackageRecord*>& enable, bool report) {
     ScanLookup lookup(context);
-    return runPlan(context, lookup, [&] { dropUnsatisfied(context); }, removal, enable, report);
+    auto drop = [&context] { dropUnsatisfied(context); };
+    return runPlan(context, lookup, drop, removal, enable, report);
 }

@@ -73,7 +73,7 @@ void dropUnsatisfiedIndexed(IndexedLookup& lookup) {
         }
     }
 
-    std::queue<size_t> pending;
+    std::priority_queue<size_t, std::vector<size_t>, std::greater<size_t>> pending;
     std::vector<char> queued(n, 1);
     for (size_t i = 0; i < n; ++i) pending.push(i);
     auto enqueue = [&](size_t i) {
@@ -85,7 +85,7 @@ void dropUnsatisfiedIndexed(IndexedLookup& lookup) {
 
     std::vector<PackageRecord*> list;
     while (!pending.empty()) {
-        size_t i = pending.front();
+        size_t i = pending.top();
         pending.pop();
         queued[i] = 0;
         PackageRecord& r = lookup.at(i);

@@ -40,7 +40,9 @@ bool isSystemPackageName(const std::string& name) {
 
 }  // namespace
 
-VersionNumber queryMinSystemVersion() { return minVersionQuery(); }
+VersionNumber queryMinSystemVersion() {
+    return minVersionQuery();
+}
 
 void setMinSystemVersionQuery(MinSystemVersionQuery query) {
     minVersionQuery = query ? query : boardMinSystemVersion;

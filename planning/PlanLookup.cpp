@@ -13,7 +13,9 @@ bool inBundleNamed(const PackageRecord& record, const std::string& bundleName) {
 
 }  // namespace
 
-PackageRecord* ScanLookup::byName(const std::string& name) { return findByName(context_, name); }
+PackageRecord* ScanLookup::byName(const std::string& name) {
+    return findByName(context_, name);
+}
 
 std::vector<PackageRecord*> ScanLookup::satisfying(const PackageRange& range,
                                                    bool includeDisabled) {
@@ -127,8 +129,7 @@ std::vector<PackageRecord*> IndexedLookup::conflictPeers(const PackageRecord& re
     }
     std::sort(positions.begin(), positions.end());
     positions.erase(std::unique(positions.begin(), positions.end()), positions.end());
-    positions.erase(std::remove(positions.begin(), positions.end(), self->second),
-                    positions.end());
+    positions.erase(std::remove(positions.begin(), positions.end(), self->second), positions.end());
     return recordsAt(positions);
 }
 

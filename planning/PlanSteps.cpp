@@ -37,8 +37,7 @@ public:
         if (action == kActionUninstall || action == kActionDisable) {
             if (report_) {
                 context_.reportWarning("can not %s %s: %s depends on it", actionWord(action),
-                                       nameWithVersion(dependency).c_str(),
-                                       dependent.name.c_str());
+                                       nameWithVersion(dependency).c_str(), dependent.name.c_str());
             }
             dependency.pendingAction = kActionNone;
             ++changes_;
@@ -158,9 +157,9 @@ void reconcileBundles(InstallContext& context, RecordLookup& lookup) {
                 keep = true;
                 break;
             }
-            if (m->disabled ? (m->pendingAction != kActionUninstall &&
-                               m->pendingAction != kActionEnable)
-                            : m->pendingAction == kActionDisable) {
+            if (m->disabled
+                    ? (m->pendingAction != kActionUninstall && m->pendingAction != kActionEnable)
+                    : m->pendingAction == kActionDisable) {
                 allGone = false;
             }
         }
@@ -200,8 +199,7 @@ void reconcileBundles(InstallContext& context) {
 
 bool anyWillBeActive(InstallContext& context) {
     for (const auto& r : context.packages) {
-        if (r->pendingAction == kActionEnable ||
-            (r->pendingAction == kActionNone && !r->disabled))
+        if (r->pendingAction == kActionEnable || (r->pendingAction == kActionNone && !r->disabled))
             return true;
     }
     return false;

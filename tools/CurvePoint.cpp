@@ -10,11 +10,35 @@ Curve::Curve()
     : p_(BigNum::fromHex("7fffffffffffffffffffffffffffffffffffffffffffffffffffffffffffffed")),
       a_(486662),
       order_(BigNum::fromHex("1000000000000000000000000000000014def9dea2f79cd65812631a5cf5d3ed")),
-      ctx_(BN_CTX_new()) {
+      ctx_(BN_CTX_new()),
+      weierstrass_(nullptr) {
     if (ctx_ == nullptr) throw std::bad_alloc();
+    // v^2 = u^3 + A u^2 + u becomes y^2 = x^3 + a x + b with x = u + A/3, y = v,
+    // a = (3 - A^2) / 3 and b = (2 A^3 - 9 A) / 27.
+    aThird_ = modMul(a_, modInverse(BigNum(3)));
+    const BigNum a = modSub(BigNum(1), modMul(a_, aThird_));
+    const BigNum aCubed = modMul(modMul(a_, a_), a_);
+    const BigNum b =
+        modMul(modSub(modAdd(aCubed, aCubed), modMul(BigNum(9), a_)), modInverse(BigNum(27)));
+    weierstrass_ = EC_GROUP_new_curve_GFp(p_.get(), a.get(), b.get(), ctx_);
+    // OpenSSL's multiplication wants the group's order and cofactor (8).
+    EC_POINT* generator = weierstrass_ ? EC_POINT_new(weierstrass_) : nullptr;
+    const Point g = base();
+    const bool ready =
+        generator != nullptr &&
+        EC_POINT_set_affine_coordinates(weierstrass_, generator, modAdd(g.u, aThird_).get(),
+                                        g.v.get(), ctx_) == 1 &&
+        EC_GROUP_set_generator(weierstrass_, generator, order_.get(), BigNum(8).get()) == 1;
+    EC_POINT_free(generator);
+    if (!ready) {
+        EC_GROUP_free(weierstrass_);
+        BN_CTX_free(ctx_);
+        throw std::bad_alloc();
+    }
 }
 
 Curve::~Curve() {
+    EC_GROUP_free(weierstrass_);
     BN_CTX_free(ctx_);
 }
 

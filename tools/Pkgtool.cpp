@@ -33,8 +33,8 @@ struct Command {
 };
 
 constexpr Command kCommands[] = {
-    {"keygen", runKeygen},   {"pubkey", runPubkey},   {"build", runBuild},
-    {"bundle", runBundle},   {"inspect", runInspect}, {"verify", runVerify},
+    {"keygen", runKeygen}, {"pubkey", runPubkey},   {"build", runBuild},
+    {"bundle", runBundle}, {"inspect", runInspect}, {"verify", runVerify},
 };
 
 const Command* findCommand(const std::string& name) {

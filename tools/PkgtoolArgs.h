@@ -9,10 +9,10 @@
 namespace pkgtool {
 
 struct OptionSpec {
-    const char* name;        // long name without the leading "--"
-    char shortName;          // 0 when there is none
+    const char* name;  // long name without the leading "--"
+    char shortName;    // 0 when there is none
     bool takesValue;
-    bool repeatable;         // otherwise giving it twice is an error
+    bool repeatable;  // otherwise giving it twice is an error
 };
 
 class ParsedArgs {

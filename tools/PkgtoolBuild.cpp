@@ -6,8 +6,8 @@
 #include "tools/PkgtoolArgs.h"
 #include "tools/PkgtoolCheck.h"
 #include "tools/PkgtoolKeys.h"
-#include "tools/PkgtoolMetadata.h"
 #include "tools/PkgtoolLimits.h"
+#include "tools/PkgtoolMetadata.h"
 #include "tools/PkgtoolTree.h"
 
 namespace pkgtool {
@@ -59,8 +59,8 @@ const char kBuildStatusHelp[] =
 
 std::vector<OptionSpec> buildOptionSpecs() {
     std::vector<OptionSpec> specs = {
-        {"output", 'o', true, false},   {"key", 0, true, false},   {"dev-key", 0, false, false},
-        {"no-files", 0, false, false},  {"class", 0, true, true},  {"image", 0, true, false},
+        {"output", 'o', true, false},    {"key", 0, true, false},     {"dev-key", 0, false, false},
+        {"no-files", 0, false, false},   {"class", 0, true, true},    {"image", 0, true, false},
         {"unrecorded", 0, false, false}, {"help", 'h', false, false},
     };
     const std::vector<OptionSpec>& header = headerOptionSpecs();
@@ -88,8 +88,7 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     if (!readHeaderOptions(args, header, &why)) return usageError(console, "build", why);
     const std::vector<std::string>& positional = args.positional();
     bool noFiles = args.has("no-files");
-    if (positional.size() > 1)
-        return usageError(console, "build", "more than one DIRECTORY given");
+    if (positional.size() > 1) return usageError(console, "build", "more than one DIRECTORY given");
     if (noFiles && !positional.empty())
         return usageError(console, "build", "--no-files and a DIRECTORY exclude each other");
     if (!noFiles && positional.empty())
@@ -130,8 +129,9 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
 
     std::vector<pkgwriter::Part> parts = pkgwriter::buildPackageParts(spec, &secretKey);
     if (!fitsPackageFormat(parts, &why)) return console.fail(kExitTooLarge, why);
-    std::string bytes = pkgwriter::writePartsFile(
-        parts, spec.unrecorded ? pkgwriter::kWriterMagicUnrecorded : pkgwriter::kWriterMagicRegular);
+    std::string bytes =
+        pkgwriter::writePartsFile(parts, spec.unrecorded ? pkgwriter::kWriterMagicUnrecorded
+                                                         : pkgwriter::kWriterMagicRegular);
 
     // A package that does not read back is never handed out.
     std::string publicKey = pkgsign::publicKeyFor(secretKey);

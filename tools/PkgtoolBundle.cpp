@@ -52,9 +52,8 @@ const char kBundleStatusHelp[] =
 
 std::vector<OptionSpec> bundleOptionSpecs() {
     std::vector<OptionSpec> specs = {
-        {"output", 'o', true, false},     {"default-off", 0, true, true},
-        {"no-image", 0, false, false},    {"image", 0, true, false},
-        {"public", 0, true, true},        {"help", 'h', false, false},
+        {"output", 'o', true, false}, {"default-off", 0, true, true}, {"no-image", 0, false, false},
+        {"image", 0, true, false},    {"public", 0, true, true},      {"help", 'h', false, false},
     };
     const std::vector<OptionSpec>& header = headerOptionSpecs();
     specs.insert(specs.end(), header.begin(), header.end());
@@ -62,13 +61,12 @@ std::vector<OptionSpec> bundleOptionSpecs() {
 }
 
 // Reads and checks one member; returns an ExitStatus after printing the error.
-int readMember(const std::string& path, const std::vector<PublicKey>& keys,
-               const Console& console, std::string& bytes, std::string& name) {
+int readMember(const std::string& path, const std::vector<PublicKey>& keys, const Console& console,
+               std::string& bytes, std::string& name) {
     std::string why;
     if (!readWholeFile(path, bytes, &why)) return console.fail(kExitIo, why);
     FileReport report = examinePackage(bytes, keys);
-    if (!report.ok())
-        return console.fail(kExitBadPackage, path + ": " + report.problems.front());
+    if (!report.ok()) return console.fail(kExitBadPackage, path + ": " + report.problems.front());
     if (report.isBundle)
         return console.fail(kExitBadPackage, path + ": a bundle cannot be a member of a bundle");
     if (report.magic != pkgwriter::kWriterMagicRegular)
@@ -83,7 +81,8 @@ int readMember(const std::string& path, const std::vector<PublicKey>& keys,
 int runBundle(const std::vector<std::string>& argv, const Console& console) {
     ParsedArgs args;
     std::string why;
-    if (!parseArgs(bundleOptionSpecs(), argv, args, &why)) return usageError(console, "bundle", why);
+    if (!parseArgs(bundleOptionSpecs(), argv, args, &why))
+        return usageError(console, "bundle", why);
     if (args.has("help")) {
         console.out << kBundleUsage << kHeaderOptionsHelp << "\n"
                     << kRangeGrammarHelp << kBundleStatusHelp;

@@ -23,9 +23,9 @@ constexpr uint16_t kModeSymlink = 0xA000;
 // The installer's own list, with the text parts it passes over added so that
 // they can be shown; the order of the header and metadata parts is the same.
 const std::vector<uint32_t> kExaminedTypes = {
-    kPartHeader,     kPartBundleHeader, kPartDefaultOff,  kPartAuxText,       kPartArchitecture,
-    kPartDescription, kPartNote,        kPartDependencies, kPartProvides,     kPartConflicts,
-    kPartImage,      kPartFileContainer, kPartSignature,
+    kPartHeader,      kPartBundleHeader,  kPartDefaultOff,   kPartAuxText,  kPartArchitecture,
+    kPartDescription, kPartNote,          kPartDependencies, kPartProvides, kPartConflicts,
+    kPartImage,       kPartFileContainer, kPartSignature,
 };
 
 std::vector<PartSpan> walkPartHeaders(const std::string& bytes, uint64_t& strayBytes) {
@@ -111,8 +111,7 @@ public:
             if (package(reader) && reader.currentType != -1)
                 problem("unsigned data after the signature: " + typeText(reader.currentType));
         } else {
-            problem("the first part is " + typeText(reader.currentType) +
-                    ", not a package header");
+            problem("the first part is " + typeText(reader.currentType) + ", not a package header");
         }
     }
 
@@ -175,7 +174,8 @@ private:
                     typeText(reader.currentType) + ")");
             return false;
         }
-        std::unique_ptr<uint8_t[][kCurveKeySize]> keys(new uint8_t[keys_.size() + 1][kCurveKeySize]);
+        std::unique_ptr<uint8_t[][kCurveKeySize]> keys(
+            new uint8_t[keys_.size() + 1][kCurveKeySize]);
         for (size_t i = 0; i < keys_.size(); ++i)
             std::copy(keys_[i].begin(), keys_[i].end(), keys[i]);
         bool verified = SignatureVerifier::verify(reader.partBuffer(), keys.get(), keys_.size());
@@ -217,20 +217,34 @@ bool packageVerifies(const std::string& bytes, const std::vector<PublicKey>& key
 
 const char* partTypeName(uint16_t type) {
     switch (type) {
-        case kPartHeader: return "header";
-        case kPartDescription: return "description";
-        case kPartDependencies: return "dependencies";
-        case kPartFileContainer: return "file container";
-        case kPartSignature: return "signature";
-        case kPartArchitecture: return "architecture";
-        case kPartConflicts: return "conflicts";
-        case kPartBundleHeader: return "bundle header";
-        case kPartProvides: return "provides";
-        case kPartDefaultOff: return "default-off list";
-        case kPartImage: return "image";
-        case kPartNote: return "note";
-        case kPartAuxText: return "auxiliary text";
-        default: return "unknown, ignored by the installer";
+        case kPartHeader:
+            return "header";
+        case kPartDescription:
+            return "description";
+        case kPartDependencies:
+            return "dependencies";
+        case kPartFileContainer:
+            return "file container";
+        case kPartSignature:
+            return "signature";
+        case kPartArchitecture:
+            return "architecture";
+        case kPartConflicts:
+            return "conflicts";
+        case kPartBundleHeader:
+            return "bundle header";
+        case kPartProvides:
+            return "provides";
+        case kPartDefaultOff:
+            return "default-off list";
+        case kPartImage:
+            return "image";
+        case kPartNote:
+            return "note";
+        case kPartAuxText:
+            return "auxiliary text";
+        default:
+            return "unknown, ignored by the installer";
     }
 }
 

@@ -22,8 +22,8 @@ std::vector<PublicKey> builtInPublicKeys();
 // One part as it lies in the file, found by walking the part headers alone.
 struct PartSpan {
     uint16_t type = 0;
-    uint64_t offset = 0;  // of the 6-byte part header
-    uint32_t length = 0;  // payload length as declared
+    uint64_t offset = 0;     // of the 6-byte part header
+    uint32_t length = 0;     // payload length as declared
     bool truncated = false;  // the payload runs past the end of the file
 };
 

@@ -48,8 +48,7 @@ bool parseKeyFile(const std::string& text, std::string& secretKey);
 
 // Public keys as written on the command line: 64 hex digits each, several
 // separated by commas.
-bool parsePublicKeyList(const std::string& text, std::vector<std::string>& keys,
-                        std::string* why);
+bool parsePublicKeyList(const std::string& text, std::vector<std::string>& keys, std::string* why);
 
 }  // namespace pkgtool
 

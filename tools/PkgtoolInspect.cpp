@@ -106,13 +106,27 @@ std::string flagsText(uint32_t flags) {
 std::string modeText(uint16_t mode) {
     char type = '?';
     switch (mode & 0xF000) {
-        case 0x8000: type = '-'; break;
-        case 0x4000: type = 'd'; break;
-        case 0xA000: type = 'l'; break;
-        case 0x2000: type = 'c'; break;
-        case 0x6000: type = 'b'; break;
-        case 0x1000: type = 'p'; break;
-        case 0xC000: type = 's'; break;
+        case 0x8000:
+            type = '-';
+            break;
+        case 0x4000:
+            type = 'd';
+            break;
+        case 0xA000:
+            type = 'l';
+            break;
+        case 0x2000:
+            type = 'c';
+            break;
+        case 0x6000:
+            type = 'b';
+            break;
+        case 0x1000:
+            type = 'p';
+            break;
+        case 0xC000:
+            type = 's';
+            break;
     }
     std::string text(1, type);
     const char* rwx = "rwxrwxrwx";

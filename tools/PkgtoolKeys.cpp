@@ -66,7 +66,8 @@ int loadSigningKey(const ParsedArgs& args, const Console& console, const std::st
                    std::string& secretKey) {
     bool file = args.has("key");
     bool dev = args.has("dev-key");
-    if (file && dev) return usageError(console, command, "give either --key or --dev-key, not both");
+    if (file && dev)
+        return usageError(console, command, "give either --key or --dev-key, not both");
     if (!file && !dev)
         return usageError(console, command,
                           "no signing key: give --key KEYFILE (or --dev-key for test packages)");
@@ -104,7 +105,8 @@ int runKeygen(const std::vector<std::string>& argv, const Console& console) {
         return kExitOk;
     }
     if (!args.positional().empty())
-        return usageError(console, "keygen", "unexpected argument \"" + args.positional()[0] + "\"");
+        return usageError(console, "keygen",
+                          "unexpected argument \"" + args.positional()[0] + "\"");
     if (!args.has("output") || args.value("output").empty())
         return usageError(console, "keygen", "no key file given (-o KEYFILE)");
     std::string secret = pkgsign::generateSecretKey();

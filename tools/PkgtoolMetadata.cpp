@@ -46,11 +46,11 @@ const char kRangeGrammarHelp[] =
 
 const std::vector<OptionSpec>& headerOptionSpecs() {
     static const std::vector<OptionSpec> kSpecs = {
-        {"name", 0, true, false},        {"version", 0, true, false},
-        {"build-time", 0, true, false},  {"arch", 0, true, false},
-        {"description", 0, true, false}, {"note", 0, true, false},
-        {"depends", 0, true, true},      {"provides", 0, true, true},
-        {"conflicts", 0, true, true},    {"boot-image", 0, false, false},
+        {"name", 0, true, false},         {"version", 0, true, false},
+        {"build-time", 0, true, false},   {"arch", 0, true, false},
+        {"description", 0, true, false},  {"note", 0, true, false},
+        {"depends", 0, true, true},       {"provides", 0, true, true},
+        {"conflicts", 0, true, true},     {"boot-image", 0, false, false},
         {"no-metadata", 0, false, false}, {"flags", 0, true, false},
     };
     return kSpecs;

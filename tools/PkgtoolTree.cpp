@@ -86,8 +86,9 @@ struct Walk {
             return failWith(kExitTooLarge,
                             hostPath + ": not a regular file, directory or symbolic link");
         if (static_cast<unsigned long long>(st.st_size) > kMaxEntryDataSize)
-            return failWith(kExitTooLarge, hostPath + ": file too large for the package format "
-                                                      "(at most 4294967295 bytes)");
+            return failWith(kExitTooLarge, hostPath +
+                                               ": file too large for the package format "
+                                               "(at most 4294967295 bytes)");
         file.type = pkgwriter::EntryType::File;
         std::string reason;
         if (!readWholeFile(hostPath, file.data, &reason)) return failWith(kExitIo, reason);
@@ -141,15 +142,18 @@ bool applyMachineClasses(std::vector<pkgwriter::ContainerFile>& entries,
     std::vector<Assignment> parsed;
     for (const std::string& text : assignments) {
         size_t eq = text.rfind('=');
-        std::string path = eq == std::string::npos ? std::string() : trimSlashes(text.substr(0, eq));
+        std::string path =
+            eq == std::string::npos ? std::string() : trimSlashes(text.substr(0, eq));
         std::string number = eq == std::string::npos ? std::string() : text.substr(eq + 1);
         if (path.empty() || number.size() != 1 || number[0] < '0' ||
             static_cast<unsigned>(number[0] - '0') > kMaxMachineClass)
             return fail(why, "invalid machine class \"" + text +
                                  "\" (expected PATH=CLASS with CLASS 0 to 4)");
         bool matched = false;
-        for (const pkgwriter::ContainerFile& e : entries) matched = matched || isBelow(e.name, path);
-        if (!matched) return fail(why, "machine class for \"" + path + "\": no such path in the tree");
+        for (const pkgwriter::ContainerFile& e : entries)
+            matched = matched || isBelow(e.name, path);
+        if (!matched)
+            return fail(why, "machine class for \"" + path + "\": no such path in the tree");
         parsed.push_back({path, static_cast<uint8_t>(number[0] - '0')});
     }
     for (pkgwriter::ContainerFile& e : entries) {

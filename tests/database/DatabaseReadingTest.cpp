@@ -10,8 +10,7 @@ namespace {
 
 using dbtest::DatabaseTree;
 
-bool sameRanges(const std::vector<PackageRange>& list,
-                const std::vector<PackageRange>& expected) {
+bool sameRanges(const std::vector<PackageRange>& list, const std::vector<PackageRange>& expected) {
     if (list.size() != expected.size()) return false;
     for (size_t i = 0; i < list.size(); ++i)
         if (list[i].name != expected[i].name || list[i].min != expected[i].min ||
@@ -95,9 +94,9 @@ TEST(DatabaseEntry, BrokenListsAndVersionsScheduleUninstall) {
         size_t deps, provides, conflicts;
     };
     const Case cases[] = {
-        {"noversion", 0, 0, 0, 0},     {"textversion", 0, 0, 0, 0}, {"negversion", 0, 0, 0, 0},
-        {"halfversion", 7, 0, 0, 0},   {"hugeversion", 0, 0, 0, 0}, {"threeprovides", 1, 0, 1, 0},
-        {"fourdeps", 1, 1, 0, 0},      {"negdeps", 1, 0, 0, 0},
+        {"noversion", 0, 0, 0, 0},   {"textversion", 0, 0, 0, 0}, {"negversion", 0, 0, 0, 0},
+        {"halfversion", 7, 0, 0, 0}, {"hugeversion", 0, 0, 0, 0}, {"threeprovides", 1, 0, 1, 0},
+        {"fourdeps", 1, 1, 0, 0},    {"negdeps", 1, 0, 0, 0},
     };
     for (const Case& c : cases) {
         EXPECT_TRUE(readEntry(tree, c.name, [&c](const PackageRecord& r) {
@@ -156,13 +155,11 @@ TEST(DatabaseEntry, ScheduleWords) {
         PendingAction action;
         bool userForced;
     };
-    const Case cases[] = {{"en", kActionEnable, true},
-                          {"dis", kActionDisable, true},
-                          {"un", kActionUninstall, false},
-                          {"other", kActionNone, false},
-                          {"broken", kActionEnable, true},
-                          {"brokenother", kActionUninstall, false},
-                          {"placeholder", kActionNone, false}};
+    const Case cases[] = {
+        {"en", kActionEnable, true},        {"dis", kActionDisable, true},
+        {"un", kActionUninstall, false},    {"other", kActionNone, false},
+        {"broken", kActionEnable, true},    {"brokenother", kActionUninstall, false},
+        {"placeholder", kActionNone, false}};
     for (const Case& c : cases) {
         EXPECT_TRUE(readEntry(tree, c.name, [&c](const PackageRecord& r) {
             EXPECT_EQ(r.pendingAction, c.action) << c.name;

@@ -1,6 +1,7 @@
 #pragma once
 // A package database laid out on disk below a temporary root, for tests that run
 // the installer's code chrooted into that root.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,7 +29,9 @@ public:
         file("/ram/pdb/" + package + "/schedule", word);
     }
     void directory(const std::string& path) { testsupport::makeDirs(root.path() + path); }
-    std::string read(const std::string& path) const { return testsupport::readFile(root.path() + path); }
+    std::string read(const std::string& path) const {
+        return testsupport::readFile(root.path() + path);
+    }
     bool exists(const std::string& path) const { return testsupport::exists(root.path() + path); }
     // Runs body chrooted into the root; true when it ran without test failures.
     bool run(const std::function<void()>& body) {

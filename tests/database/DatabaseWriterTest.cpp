@@ -1,7 +1,5 @@
 // Writing database entries through a transaction, committing it and reading the
 // entries back.
-#include "database/DatabaseWriter.h"
-
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -12,6 +10,7 @@
 #include <sstream>
 
 #include "database/DatabaseTree.h"
+#include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
 #include "planning/InstallReports.h"
 #include "transaction/FsTransaction.h"
@@ -243,9 +242,10 @@ TEST(DatabaseWriter, FailureNamesTheMetadataFile) {
         r.version = kV62;
         FsTransaction transaction;
         EXPECT_FALSE(writeDatabaseEntry(r, transaction));
-        EXPECT_EQ(console.str(), "ERROR: installation of pkg-6.2 failed: could not create "
-                                 "meta/version: " +
-                                     std::string(std::strerror(ENOTDIR)) + "\n");
+        EXPECT_EQ(console.str(),
+                  "ERROR: installation of pkg-6.2 failed: could not create "
+                  "meta/version: " +
+                      std::string(std::strerror(ENOTDIR)) + "\n");
         EXPECT_EQ(transaction.entries.size(), 1u);
         transaction.cancel();
     }));

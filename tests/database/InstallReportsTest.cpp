@@ -1,6 +1,4 @@
 // The progress line and the failure messages that name a package being installed.
-#include "planning/InstallReports.h"
-
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,6 +7,7 @@
 
 #include "driver/InstallContext.h"
 #include "package/PartReader.h"
+#include "planning/InstallReports.h"
 #include "support/Sandbox.h"
 #include "tools/PackageWriter.h"
 #include "transaction/FsTransaction.h"
@@ -96,34 +95,33 @@ TEST(InstallReports, ProgressFollowsTheReaderThroughThePackage) {
         return label + " [" + std::string(filled, '#') + std::string(46 - filled, ' ') + "]";
     };
     std::string console = consoleOf([&] {
-                  std::istringstream source(file);
-                  PartReader reader(source, false, nullptr);
-                  reader.acceptedTypes = {kPartHeader, kPartNote};
-                  PackageRecord single("c");
-                  single.version = kV10;
-                  single.disabled = true;
-                  ASSERT_EQ(reader.nextPart(), kPartHeader);
-                  showInstallProgress(single, reader);
-                  EXPECT_EQ(InstallContext::instance().status, bar(kFileHeaderSize + 6));
-                  ASSERT_EQ(reader.nextPart(), kPartNote);
-                  char buffer[600];
-                  reader.read(buffer, 600);
-                  uint32_t noteStart = reader.partOffset();
-                  showInstallProgress(single, reader);
-                  EXPECT_EQ(InstallContext::instance().status, bar(noteStart + 600));
-                  // reading past the end of the part puts the stream in eof state
-                  reader.read(buffer, 600);
-                  EXPECT_TRUE(reader.eof());
-                  showInstallProgress(single, reader);
-                  EXPECT_EQ(InstallContext::instance().status, bar(noteStart + 1000));
-                  // a member is shown under its bundle, without the disabled mark
-                  PackageRecord m = member();
-                  m.disabled = true;
-                  showInstallProgress(m, reader);
-                  EXPECT_EQ(InstallContext::instance().status.substr(0, 18),
-                            "installing b-6.2 [");
-                  InstallContext::instance().setStatus("");
-              });
+        std::istringstream source(file);
+        PartReader reader(source, false, nullptr);
+        reader.acceptedTypes = {kPartHeader, kPartNote};
+        PackageRecord single("c");
+        single.version = kV10;
+        single.disabled = true;
+        ASSERT_EQ(reader.nextPart(), kPartHeader);
+        showInstallProgress(single, reader);
+        EXPECT_EQ(InstallContext::instance().status, bar(kFileHeaderSize + 6));
+        ASSERT_EQ(reader.nextPart(), kPartNote);
+        char buffer[600];
+        reader.read(buffer, 600);
+        uint32_t noteStart = reader.partOffset();
+        showInstallProgress(single, reader);
+        EXPECT_EQ(InstallContext::instance().status, bar(noteStart + 600));
+        // reading past the end of the part puts the stream in eof state
+        reader.read(buffer, 600);
+        EXPECT_TRUE(reader.eof());
+        showInstallProgress(single, reader);
+        EXPECT_EQ(InstallContext::instance().status, bar(noteStart + 1000));
+        // a member is shown under its bundle, without the disabled mark
+        PackageRecord m = member();
+        m.disabled = true;
+        showInstallProgress(m, reader);
+        EXPECT_EQ(InstallContext::instance().status.substr(0, 18), "installing b-6.2 [");
+        InstallContext::instance().setStatus("");
+    });
     EXPECT_NE(console.find("\rinstalling  (disabled) c-1.0 [" + std::string(46, ' ') + "]"),
               std::string::npos);
 }
@@ -132,19 +130,18 @@ TEST(InstallReports, ReclaimDatabaseDir) {
     testsupport::TempDir root;
     testsupport::makeDirs(root / "flash/var/pdb/old");
     testsupport::writeFile(root / "flash/var/pdb/file", "");
-    ASSERT_EQ(testsupport::runChrooted(root.path(),
-                                       [] {
-                                           FsTransaction transaction;
-                                           PackageRecord old("old");
-                                           transaction.remove("/flash/var/pdb/old/");
-                                           ASSERT_EQ(transaction.entries.size(), 1u);
-                                           EXPECT_TRUE(reclaimDatabaseDir(old, transaction));
-                                           EXPECT_TRUE(transaction.entries.empty());
-                                           EXPECT_TRUE(reclaimDatabaseDir(PackageRecord("new"),
-                                                                          transaction));
-                                           EXPECT_FALSE(reclaimDatabaseDir(PackageRecord("file"),
-                                                                           transaction));
-                                       }),
+    ASSERT_EQ(testsupport::runChrooted(
+                  root.path(),
+                  [] {
+                      FsTransaction transaction;
+                      PackageRecord old("old");
+                      transaction.remove("/flash/var/pdb/old/");
+                      ASSERT_EQ(transaction.entries.size(), 1u);
+                      EXPECT_TRUE(reclaimDatabaseDir(old, transaction));
+                      EXPECT_TRUE(transaction.entries.empty());
+                      EXPECT_TRUE(reclaimDatabaseDir(PackageRecord("new"), transaction));
+                      EXPECT_FALSE(reclaimDatabaseDir(PackageRecord("file"), transaction));
+                  }),
               0);
 }
 

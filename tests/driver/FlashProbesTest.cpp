@@ -1,7 +1,6 @@
-#include "driver/FlashProbes.h"
-
 #include <gtest/gtest.h>
 
+#include "driver/FlashProbes.h"
 #include "support/Sandbox.h"
 
 namespace {

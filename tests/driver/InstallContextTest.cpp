@@ -1,10 +1,9 @@
-#include "driver/InstallContext.h"
-
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <string>
 
+#include "driver/InstallContext.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -18,7 +17,9 @@ std::string statusBytes(const std::string& text, size_t oldLength) {
     return kHide + "\r" + text + pad + "\r" + kShow;
 }
 
-std::string blankLine() { return "\r" + std::string(79, ' ') + "\r"; }
+std::string blankLine() {
+    return "\r" + std::string(79, ' ') + "\r";
+}
 
 class ConsoleTest : public ::testing::Test {
 protected:

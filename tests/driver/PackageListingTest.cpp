@@ -1,5 +1,3 @@
-#include "driver/PackageListing.h"
-
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -7,6 +5,7 @@
 #include <string>
 
 #include "driver/InstallContext.h"
+#include "driver/PackageListing.h"
 
 namespace {
 

@@ -11,8 +11,12 @@ namespace {
 
 using plantest::makeRecord;
 
-VersionNumber noMinimum() { return 0; }
-VersionNumber minimum62() { return makeVersion(6, 2, 'f', 0); }
+VersionNumber noMinimum() {
+    return 0;
+}
+VersionNumber minimum62() {
+    return makeVersion(6, 2, 'f', 0);
+}
 
 class CheckInstall : public ::testing::Test {
 protected:
@@ -60,7 +64,8 @@ TEST_F(CheckInstall, AgainstTheInstalledPackageOfTheSameName) {
     EXPECT_TRUE(printed.empty());
 
     EXPECT_EQ(check("tool 1.0"), kCheckDowngrade);
-    EXPECT_EQ(only(), "WARNING: omitting package tool-1.0: newer package tool-2.0 is already installed");
+    EXPECT_EQ(only(),
+              "WARNING: omitting package tool-1.0: newer package tool-2.0 is already installed");
     EXPECT_EQ(check("tool 1.0", false, kAllowUpgrade | kAllowDowngrade), kCheckDowngrade);
     EXPECT_TRUE(printed.empty());
     EXPECT_EQ(check("tool 2.0 built=49"), kCheckDowngrade) << "same version, older build";
@@ -84,7 +89,8 @@ TEST_F(CheckInstall, ArchitectureMustMatchUnlessEmpty) {
     EXPECT_EQ(check("tool 1.0"), 0u);
     EXPECT_EQ(check("tool 1.0 arch=mipsbe"), 0u);
     EXPECT_EQ(check("tool 1.0 arch=powerpc"), kCheckBlocked);
-    EXPECT_EQ(only(), "ERROR: can not install tool-1.0: it is not made for mipsbe, but for powerpc");
+    EXPECT_EQ(only(),
+              "ERROR: can not install tool-1.0: it is not made for mipsbe, but for powerpc");
 }
 
 TEST_F(CheckInstall, DependenciesMetByProvidersButNotByDisabledPackages) {
@@ -110,11 +116,13 @@ TEST_F(CheckInstall, OneMessagePerCall) {
     // Downgrade warning, then architecture, dependency and conflict all fail.
     EXPECT_EQ(check("tool 1.0 arch=powerpc deps=missing"),
               kCheckDowngrade | kCheckBlocked | kCheckConflict);
-    EXPECT_EQ(only(), "WARNING: omitting package tool-1.0: newer package tool-2.0 is already installed");
+    EXPECT_EQ(only(),
+              "WARNING: omitting package tool-1.0: newer package tool-2.0 is already installed");
     // The architecture error silences the dependency error and the conflict.
     EXPECT_EQ(check("tool 3.0 arch=powerpc deps=missing"),
               kCheckUpgrade | kCheckBlocked | kCheckConflict);
-    EXPECT_EQ(only(), "ERROR: can not install tool-3.0: it is not made for mipsbe, but for powerpc");
+    EXPECT_EQ(only(),
+              "ERROR: can not install tool-3.0: it is not made for mipsbe, but for powerpc");
     EXPECT_EQ(check("tool 3.0 deps=missing"), kCheckUpgrade | kCheckBlocked | kCheckConflict);
     EXPECT_EQ(only(), "ERROR: can not install tool-3.0: missing is not installed, but is required");
     EXPECT_EQ(check("tool 3.0"), kCheckUpgrade | kCheckConflict);

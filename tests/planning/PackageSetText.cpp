@@ -163,8 +163,8 @@ bool parsePackageLine(const std::string& line, PackageRecord& record, std::strin
             for (const std::string& item : split(value, ',')) {
                 size_t at = item.find('@');
                 auto member = std::make_unique<PackageInfo>(item.substr(0, at));
-                ok = ok && at != std::string::npos && parseVersion(item.substr(at + 1),
-                                                                   member->version);
+                ok = ok && at != std::string::npos &&
+                     parseVersion(item.substr(at + 1), member->version);
                 record.members.push_back(std::move(member));
             }
         } else if (key == "arch") {

@@ -158,8 +158,8 @@ TEST(PlanEquivalence, LongChainCascadeMatches) {
     auto build = [](InstallContext& context) {
         plantest::addPackages(context, "base 1.0\n");
         for (int i = 60; i >= 1; --i) {
-            plantest::addPackage(context, "c" + std::to_string(i) + " 1.0 deps=c" +
-                                              std::to_string(i - 1));
+            plantest::addPackage(context,
+                                 "c" + std::to_string(i) + " 1.0 deps=c" + std::to_string(i - 1));
         }
         plantest::addPackage(context, "c0 1.0 deps=absent");
     };

@@ -148,7 +148,9 @@ TEST_P(PlanGolden, MatchesExpectedOutcome) {
     }
 }
 
-TEST(PlanGoldenFiles, ArePresent) { EXPECT_GE(goldenFiles().size(), 10u) << kGoldenDir; }
+TEST(PlanGoldenFiles, ArePresent) {
+    EXPECT_GE(goldenFiles().size(), 10u) << kGoldenDir;
+}
 
 std::string testName(const ::testing::TestParamInfo<std::string>& info) {
     std::string name = info.param.substr(0, info.param.size() - 4);

@@ -124,6 +124,22 @@ TEST_F(VerifierTest, SignedPackageVerifiesAndIsCopied) {
     EXPECT_EQ(run.unread, "");
 }
 
+TEST_F(VerifierTest, SignatureFromAnEarlierBuildStillVerifies) {
+    // Made once by the tools with the development key over this very package.
+    // Anything that changes how r, e or the hash are formed breaks it, and with
+    // it every package signed before the change.
+    const std::string hexPayload =
+        "16305b9f99626c4b0de244cac8c86d12f09ff55c"                           // digest
+        "6dc73045f750904aa969353d5ad01d6f"                                   // r
+        "a96ffd3b8501be830aba9646f74df84574adff66ece1a0ef0d179225df4acf0a";  // s
+    std::string fixed;
+    for (size_t i = 0; i < hexPayload.size(); i += 2) {
+        fixed += static_cast<char>(std::stoi(hexPayload.substr(i, 2), nullptr, 16));
+    }
+    ASSERT_EQ(fixed.substr(0, 20), package.digest);
+    EXPECT_TRUE(runVerify(package.stream(fixed), true, &keys).result);
+}
+
 TEST_F(VerifierTest, BuiltInKeysAreTheConfiguredOnes) {
     bool developmentKeyBuiltIn = false;
     for (size_t i = 0; i < kInstallerPublicKeyCount; ++i) {

@@ -40,9 +40,9 @@ TEST(PkgtoolVersionText, EveryNamedStageRoundTripsThroughFormatVersion) {
         for (unsigned minor : numbers)
             for (uint8_t stage : stages)
                 for (unsigned build = 0; build < 256; ++build) {
-                    VersionNumber v = makeVersion(static_cast<uint8_t>(major),
-                                                  static_cast<uint8_t>(minor), stage,
-                                                  static_cast<uint8_t>(build));
+                    VersionNumber v =
+                        makeVersion(static_cast<uint8_t>(major), static_cast<uint8_t>(minor), stage,
+                                    static_cast<uint8_t>(build));
                     std::string text = formatVersion(v);
                     VersionNumber back = 0;
                     ASSERT_TRUE(parseVersionText(text, back)) << text;
@@ -51,9 +51,9 @@ TEST(PkgtoolVersionText, EveryNamedStageRoundTripsThroughFormatVersion) {
 }
 
 TEST(PkgtoolVersionText, RejectsWhatIsNotAVersion) {
-    const char* bad[] = {"",        "6",        "6.",      ".2",       "6.2.",     "6..2",
-                         "6.2.1.1", "6.02",     "06.2",    "256.0",    "6.256",    "6.2.256",
-                         " 6.2",    "6.2 ",     "+6.2",    "-6.2",     "6.2gamma", "6.2Beta",
+    const char* bad[] = {"",          "6",         "6.",       ".2",    "6.2.",       "6..2",
+                         "6.2.1.1",   "6.02",      "06.2",     "256.0", "6.256",      "6.2.256",
+                         " 6.2",      "6.2 ",      "+6.2",     "-6.2",  "6.2gamma",   "6.2Beta",
                          "6.2beta-1", "6.2beta5x", "6.2rc1.1", "6,2",   "0x06026600", "6.2.1rc"};
     for (const char* text : bad) {
         VersionNumber v = 12345;

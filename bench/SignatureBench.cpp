@@ -1,0 +1,145 @@
+// Cost of one package signature check against one X25519 scalar multiplication
+// by OpenSSL on the same machine. The check is meant to cost at most three.
+#include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+
+#include <cstdio>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "package/PartReader.h"
+#include "signature/DoubleScalarChain.h"
+#include "signature/SignatureHash.h"
+#include "signature/SignatureVerifier.h"
+#include "tools/PackageWriter.h"
+#include "tools/Signer.h"
+
+namespace {
+
+// The ratio uses the median CPU time of several repetitions: other processes on
+// the machine then disturb it least.
+constexpr int kRepetitions = 7;
+
+struct SignedPackage {
+    std::string file;
+    std::string key;
+};
+
+const SignedPackage& signedPackage() {
+    static const SignedPackage package = [] {
+        SignedPackage p;
+        const std::string secret = pkgsign::developmentSecretKey();
+        p.key = pkgsign::publicKeyFor(secret);
+        pkgwriter::PackageSpec spec;
+        spec.name = "bench";
+        spec.version = 0x01000300;
+        spec.hasContainer = false;
+        p.file = pkgwriter::writePackage(spec, &secret);
+        return p;
+    }();
+    return package;
+}
+
+const uint8_t (*keyList(const std::string& key))[kCurveKeySize] {
+    return reinterpret_cast<const uint8_t(*)[kCurveKeySize]>(key.data());
+}
+
+// The whole check as the installer runs it: digest, payload read, curve check.
+void BM_VerifyPackageSignature(benchmark::State& state) {
+    const SignedPackage& package = signedPackage();
+    for (auto _ : state) {
+        std::istringstream in(package.file);
+        PartReader reader(in, true, nullptr);
+        reader.acceptedTypes = {1, 9};
+        int32_t type;
+        while ((type = reader.nextPart()) != kPartSignature && type != -1) {
+        }
+        if (!SignatureVerifier::verify(reader.partBuffer(), keyList(package.key), 1)) {
+            state.SkipWithError("the signature did not verify");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_VerifyPackageSignature)->Repetitions(kRepetitions);
+
+// The curve part alone: u([s]A + [e]B) and its hash.
+void BM_CurveCheck(benchmark::State& state) {
+    const SignedPackage& package = signedPackage();
+    uint8_t s[kCurveScalarSize], e[kCurveScalarSize], out[kCurveEncodingSize];
+    for (size_t i = 0; i < kCurveScalarSize; ++i) {
+        s[i] = static_cast<uint8_t>(i * 37 + 11);
+        e[i] = static_cast<uint8_t>(i * 91 + 5);
+    }
+    e[0] &= 0xF8;
+    e[31] = (e[31] & 0x7F) | 0x40;
+    const auto* key = reinterpret_cast<const uint8_t*>(package.key.data());
+    for (auto _ : state) {
+        doubleScalarMultiple(out, key, s, e);
+        uint8_t h[kSignatureHashSize];
+        SignatureHash::compute(out, sizeof out, h);
+        benchmark::DoNotOptimize(h);
+    }
+}
+BENCHMARK(BM_CurveCheck)->Repetitions(kRepetitions);
+
+// One X25519 scalar multiplication (a key agreement) by OpenSSL.
+void BM_OpenSslX25519(benchmark::State& state) {
+    EVP_PKEY* own = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
+    EVP_PKEY* peer = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
+    EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(own, nullptr);
+    if (own == nullptr || peer == nullptr || ctx == nullptr || EVP_PKEY_derive_init(ctx) != 1 ||
+        EVP_PKEY_derive_set_peer(ctx, peer) != 1) {
+        state.SkipWithError("OpenSSL X25519 unavailable");
+    } else {
+        uint8_t shared[32];
+        for (auto _ : state) {
+            size_t length = sizeof shared;
+            EVP_PKEY_derive(ctx, shared, &length);
+            benchmark::DoNotOptimize(shared);
+        }
+    }
+    EVP_PKEY_CTX_free(ctx);
+    EVP_PKEY_free(peer);
+    EVP_PKEY_free(own);
+}
+BENCHMARK(BM_OpenSslX25519)->Repetitions(kRepetitions);
+
+// Prints as usual and keeps the median CPU time per iteration of every benchmark.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> secondsPerIteration;
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
+                run.iterations > 0) {
+                secondsPerIteration[run.run_name.function_name] =
+                    run.cpu_accumulated_time / static_cast<double>(run.iterations);
+            }
+        }
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const auto& t = reporter.secondsPerIteration;
+    const auto x25519 = t.find("BM_OpenSslX25519");
+    if (x25519 == t.end() || x25519->second <= 0) return 0;
+    for (const char* name : {"BM_VerifyPackageSignature", "BM_CurveCheck"}) {
+        const auto it = t.find(name);
+        if (it == t.end()) continue;
+        std::printf("%s: %.1f us CPU (median) = %.2f X25519 multiplications (target: at most 3)\n",
+                    name, it->second * 1e6, it->second / x25519->second);
+    }
+    return 0;
+}
