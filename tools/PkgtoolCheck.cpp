@@ -113,6 +113,11 @@ public:
         } else {
             problem("the first part is " + typeText(reader.currentType) + ", not a package header");
         }
+        // Parts of types the installer skips, and stray bytes, may follow the
+        // last signature unnoticed by the installer; no signature vouches for them.
+        if (report_.ok() && signedEnd_ < report_.fileSize)
+            problem(std::to_string(report_.fileSize - signedEnd_) +
+                    " bytes after the last signature are not covered by any signature");
     }
 
 private:
@@ -180,6 +185,7 @@ private:
             std::copy(keys_[i].begin(), keys_[i].end(), keys[i]);
         bool verified = SignatureVerifier::verify(reader.partBuffer(), keys.get(), keys_.size());
         p.signature = verified ? SignatureState::Verified : SignatureState::Failed;
+        signedEnd_ = uint64_t(reader.partOffset()) + reader.partLength();
         if (!verified) problem("the signature of " + named + " does not verify");
         reader.nextPart();
         return true;
@@ -187,6 +193,8 @@ private:
 
     FileReport& report_;
     const std::vector<PublicKey>& keys_;
+    // Offset just past the last signature part read.
+    uint64_t signedEnd_ = 0;
 };
 
 }  // namespace

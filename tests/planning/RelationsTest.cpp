@@ -5,6 +5,8 @@
 
 #include "PackageSetText.h"
 #include "driver/InstallContext.h"
+#include "package/PackageHeader.h"
+#include "planning/ChangePlanning.h"
 #include "planning/Eligibility.h"
 
 namespace {
@@ -175,6 +177,33 @@ TEST_F(Relations, EnableConflictsCancelTheLoserOfTwoEnables) {
     resolveEnableConflicts(context, r, false);
     EXPECT_EQ(r.pendingAction, kActionNone);
     EXPECT_EQ(context.messages.size(), 1u) << "report false cancels silently";
+}
+
+TEST_F(Relations, SelectCandidatesOverPackageFiles) {
+    // The upgrade run chooses among the files it found.
+    std::vector<std::unique_ptr<PackageFile>> files;
+    auto file = [&](const std::string& name, VersionNumber version,
+                    std::vector<PackageRange> deps = {}) {
+        files.push_back(std::make_unique<PackageFile>());
+        files.back()->name = name;
+        files.back()->version = version;
+        files.back()->dependencies = std::move(deps);
+        files.back()->path = "/flash/rw/pckg/" + name + "-" + formatVersion(version) + ".npk";
+        return files.back().get();
+    };
+    PackageFile* app = file("app", makeVersion(1, 0, 'f', 0), {PackageRange{"lib", 0, 0, 0}});
+    PackageFile* newLib = file("lib", makeVersion(2, 0, 'f', 0));
+    PackageFile* oldLib = file("lib", makeVersion(1, 0, 'f', 0));
+    std::vector<PackageFile*> list{app, newLib, oldLib};
+    selectCandidates(context, list, false, true);
+    EXPECT_EQ(list, (std::vector<PackageFile*>{newLib, app}));
+    EXPECT_EQ(context.messages,
+              std::vector<std::string>{
+                  "WARNING: omitting package lib-1.0: newer package is already provided"});
+    list = {app, newLib, oldLib};
+    selectCandidates(context, list, true, false);
+    EXPECT_EQ(list, (std::vector<PackageFile*>{oldLib, app}));
+    EXPECT_EQ(context.messages.size(), 1u);
 }
 
 }  // namespace

@@ -103,6 +103,15 @@ TEST(PkgtoolVerify, TruncatedAndForeignFilesAreReportedNotCrashedOn) {
     }
     pkgtool::FileReport extra = pkgtool::examinePackage(good + std::string(6, '\0'), keys);
     EXPECT_FALSE(extra.ok());
+    // A part of a type the installer skips, appended with a matching file
+    // length, is still refused: no signature covers it.
+    std::string trailer = good + std::string("\x63\x00\x03\x00\x00\x00abc", 9);
+    uint32_t length = static_cast<uint32_t>(trailer.size() - 8);
+    for (int i = 0; i < 4; ++i) trailer[4 + i] = static_cast<char>(length >> (8 * i));
+    pkgtool::FileReport appended = pkgtool::examinePackage(trailer, keys);
+    ASSERT_FALSE(appended.ok());
+    EXPECT_EQ(appended.problems.back(),
+              "9 bytes after the last signature are not covered by any signature");
 
     writeFile(dir / "cut.npk", good.substr(0, good.size() - 30));
     testsupport::ProcessResult r = runBinary({"inspect", "--public", publicHex(), dir / "cut.npk"});

@@ -1,0 +1,3 @@
+#include "driver/CommandLine.h"
+
+int main(int argc, char** argv) { return runInstaller(argc, argv); }

@@ -1,0 +1,131 @@
+#include "driver/UpgradeRun.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include "driver/InstallContext.h"
+#include "planning/ChangePlanning.h"
+#include "planning/PackageRemoval.h"
+#include "planning/StreamInstall.h"
+#include "transaction/FsTransaction.h"
+
+namespace {
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool hasControlOrBlank(const std::string& name) {
+    for (unsigned char c : name)
+        if (c < 0x21) return true;
+    return false;
+}
+
+void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidate,
+                         bool bootImage) {
+    char target[kImageTargetBufferSize];
+    std::snprintf(target, sizeof target, "%s%s/image", "/flash/var/pdb/", candidate.name.c_str());
+    if (bootImage) {
+        transaction.move(candidate.path, kBootImagePath);
+        transaction.link(kBootImagePath, target);
+    } else {
+        transaction.move(candidate.path, target);
+    }
+}
+
+}  // namespace
+
+void scanPackageDir(InstallContext& context, const std::string& directory,
+                    std::vector<std::unique_ptr<PackageFile>>& candidates) {
+    DIR* dir = opendir(directory.c_str());
+    if (!dir) return;
+    while (dirent* entry = readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name.empty() || name[0] == '.') continue;
+        std::string path = directory + name;
+        if (!endsWith(path, ".npk") && !endsWith(path, ".dpk")) continue;
+        auto file = std::make_unique<PackageFile>();
+        // The manifest's lines are split at spaces, so a file whose name holds
+        // a blank or control byte could not be staged safely.
+        if (hasControlOrBlank(name) || !loadPackageFile(*file, path)) {
+            context.reportError("broken package %s", name.c_str());
+            continue;
+        }
+        candidates.push_back(std::move(file));
+    }
+    closedir(dir);
+}
+
+PackageRecord* lookupPackage(InstallContext& context, const std::string& name) {
+    PackageRecord* lastMatch = nullptr;
+    PackageRange anyVersion{name, 0, 0, 0};
+    for (const auto& record : context.packages) {
+        if (!sameName(record->name, name) && !providesRange(*record, anyVersion)) continue;
+        if (!record->disabled) return record.get();
+        lastMatch = record.get();
+    }
+    return lastMatch;
+}
+
+void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
+    struct stat st;
+    if (stat(kDowngradeMarker, &st) == 0) {
+        flags |= kAllowDowngrade;
+        unlink(kDowngradeMarker);
+    }
+
+    std::vector<std::unique_ptr<PackageFile>> owned;
+    scanPackageDir(context, kUploadDirectory, owned);
+    if (owned.empty()) scanPackageDir(context, kFallbackUploadDirectory, owned);
+    std::vector<PackageFile*> candidates;
+    for (const auto& file : owned) candidates.push_back(file.get());
+    selectCandidates(context, candidates, (flags & kAllowDowngrade) != 0, true);
+
+    UserStateMap userStates;
+    std::set<std::string> wasEnabled;
+    for (const auto& record : context.packages) {
+        if (record->userForced) userStates.emplace(record->name, record->disabled);
+        if (!record->disabled) {
+            wasEnabled.insert(record->name);
+            for (const PackageRange& p : record->provides) wasEnabled.insert(p.name);
+        }
+    }
+
+    if (!candidates.empty()) context.reservePostLog();
+
+    for (PackageFile* candidate : candidates) {
+        std::ifstream file(candidate->path, std::ios::binary);
+        if (!file.is_open()) continue;
+        bool bootImage = false;
+        bool omitted = false;
+        int result = installStream(context, transaction, file, flags, userStates, nullptr,
+                                   nullptr, &bootImage, &omitted);
+        file.close();
+        if (result != 0) {
+            // One failed package fails the whole upgrade: nothing of it is applied.
+            transaction.cancel();
+            return;
+        }
+        if (!omitted && candidate->hasImagePart)
+            placeCandidateImage(transaction, *candidate, bootImage);
+    }
+
+    std::vector<PackageRecord*> reenable;
+    for (const std::string& name : wasEnabled) {
+        PackageRecord* record = lookupPackage(context, name);
+        if (record && record->disabled && !findExcluder(context, *record))
+            reenable.push_back(record);
+    }
+    enablePackages(context, transaction, reenable, 1);
+
+    if (context.packages.empty()) {
+        context.reportError("router installation failed!!!");
+        transaction.cancel();
+    }
+}

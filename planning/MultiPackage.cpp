@@ -1,0 +1,97 @@
+#include "planning/MultiPackage.h"
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "database/DatabaseWriter.h"
+#include "database/PackageDatabase.h"
+#include "driver/InstallContext.h"
+#include "package/PackageHeader.h"
+#include "package/PartReader.h"
+#include "planning/ChangePlanning.h"
+#include "planning/InstallReports.h"
+#include "planning/PackageRemoval.h"
+
+namespace {
+
+// A record that nothing installs: its only role is to conflict with one member
+// name, so that the member is judged excluded and installed disabled.
+std::unique_ptr<PackageRecord> defaultOffRecord(const std::string& memberName) {
+    auto record = std::make_unique<PackageRecord>();
+    record->conflicts.push_back(PackageRange{memberName, 0, 0, 0});
+    return record;
+}
+
+}  // namespace
+
+int installMultiPackage(InstallContext& context, FsTransaction& transaction, PartReader& reader,
+                        InstallFlags flags, const UserStateMap& userStates,
+                        std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted) {
+    if (outBootImage) *outBootImage = false;
+    auto bundle = std::make_unique<PackageRecord>();
+    if (!parsePackageHeader(*bundle, reader)) return kBundleUnreadable;
+    if (!isSafePackageName(bundle->name)) {
+        reportBrokenPackage(*bundle);
+        return kBundleUnreadable;
+    }
+    if (reader.currentType == kPartImage) reader.nextPart();
+    if (bundle->hasImagePart && outDatabaseDir) *outDatabaseDir = packageDirectory(*bundle);
+
+    bool sameAsInstalled = false;
+    CheckResult check = checkInstall(context, *bundle, false, flags, &sameAsInstalled);
+    if (sameAsInstalled) {
+        // The same bundle is installed already: nothing of it is placed again.
+        if (outDatabaseDir) outDatabaseDir->clear();
+        if (outOmitted) *outOmitted = true;
+        return kBundleInstalled;
+    }
+    if (check & ~flags) return kBundleRefused;
+
+    uninstallByName(context, transaction, bundle->name);
+    if (!createDatabaseEntry(*bundle, transaction)) return kBundleUnreadable;
+
+    PackageRange bundleRef{bundle->name, bundle->version, bundle->version, 0};
+    if (PackageRecord* leftover = findByName(context, bundle->name)) context.release(leftover);
+    PackageRecord* bundleRecord = context.append(std::move(bundle));
+
+    std::set<std::string> oldMembers;
+    for (const auto& record : context.packages)
+        if (record->bundle.name == bundleRef.name) oldMembers.insert(record->name);
+
+    if (reader.currentType == kPartDefaultOff) {
+        std::vector<PackageRange> defaultOff;
+        readDependencyList(reader, defaultOff);
+        for (const PackageRange& entry : defaultOff)
+            if (userStates.find(entry.name) == userStates.end())
+                context.append(defaultOffRecord(entry.name));
+        reader.nextPart();
+    }
+
+    int handled = 0;
+    while (reader.currentType == kPartHeader) {
+        bool memberBoot = false;
+        PackageInstallResult member = installPackage(context, transaction, reader, flags,
+                                                     userStates, &bundleRef, nullptr, &memberBoot);
+        if (member.outcome == InstallOutcome::Failed) {
+            // A damaged member must not let the rest of the bundle pass as
+            // installed, nor mark the unread members' old versions for removal.
+            return kBundleUnreadable;
+        }
+        bool counted = member.outcome == InstallOutcome::Installed ||
+                       member.outcome == InstallOutcome::Omitted || member.record != nullptr;
+        if (!counted) continue;
+        ++handled;
+        oldMembers.erase(member.name);
+        if (outBootImage && memberBoot) *outBootImage = true;
+    }
+    if (handled == 0) return kBundleNoMember;
+
+    for (const std::string& name : oldMembers)
+        if (PackageRecord* old = findByName(context, name)) old->pendingAction = kActionUninstall;
+    applyPlan(context, transaction, 0);
+    context.setStatus(std::string());
+    context.reportInfo("installed %s", rangeText(bundleRef).c_str());
+    (void)bundleRecord;
+    return kBundleInstalled;
+}

@@ -1,0 +1,173 @@
+#include "planning/StreamInstall.h"
+
+#include <cstdlib>
+#include <fstream>
+
+#include "database/DatabaseWriter.h"
+#include "database/PackageDatabase.h"
+#include "driver/InstallContext.h"
+#include "package/FileContainer.h"
+#include "package/PackageHeader.h"
+#include "package/PartReader.h"
+#include "planning/ChangePlanning.h"
+#include "planning/InstallReports.h"
+#include "planning/MultiPackage.h"
+#include "planning/PackageRemoval.h"
+#include "signature/SignatureVerifier.h"
+#include "transaction/FsTransaction.h"
+#include "transaction/TempFiles.h"
+
+namespace {
+
+const uint32_t kStreamPartTypes[] = {kPartHeader,    kPartBundleHeader, kPartDefaultOff,
+                                     kPartArchitecture, kPartDependencies, kPartProvides,
+                                     kPartConflicts, kPartImage,        kPartFileContainer,
+                                     kPartSignature};
+
+// A refused or omitted member leaves the stream on the next member's header.
+void skipToNextMember(PartReader& reader) {
+    while (reader.currentType != kPartHeader && reader.good()) reader.nextPart();
+}
+
+void skipImagePart(PackageRecord& record, PartReader& reader) {
+    uint32_t left = reader.partLength();
+    while (left > 0) {
+        showInstallProgress(record, reader);
+        uint32_t step = left < kImageSkipStep ? left : kImageSkipStep;
+        left -= step;
+        reader.seekg(step, std::ios::cur);
+    }
+    reader.nextPart();
+}
+
+}  // namespace
+
+bool isSafePackageName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    for (unsigned char c : name)
+        if (c < 0x21 || c == '/') return false;
+    return true;
+}
+
+bool bootImageRequested() { return std::getenv(kBootImageVariable) != nullptr; }
+
+int installStream(InstallContext& context, FsTransaction& transaction, std::istream& stream,
+                  InstallFlags flags, const UserStateMap& userStates, std::streambuf* copySink,
+                  std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted) {
+    PartReader reader(stream, true, copySink);
+    reader.acceptedTypes.assign(std::begin(kStreamPartTypes), std::end(kStreamPartTypes));
+    reader.nextPart();
+    if (outOmitted) *outOmitted = false;
+    if (reader.currentType == kPartBundleHeader)
+        return installMultiPackage(context, transaction, reader, flags, userStates, outDatabaseDir,
+                                   outBootImage, outOmitted);
+    PackageInstallResult result = installPackage(context, transaction, reader, flags, userStates,
+                                                 nullptr, outDatabaseDir, outBootImage);
+    if (result.outcome == InstallOutcome::Omitted) {
+        // Nothing of an omitted package is placed, its image included.
+        if (outDatabaseDir) outDatabaseDir->clear();
+        if (outOmitted) *outOmitted = true;
+        return 0;
+    }
+    return result.outcome == InstallOutcome::Installed ? 0 : 1;
+}
+
+PackageInstallResult installPackage(InstallContext& context, FsTransaction& transaction,
+                                    PartReader& reader, InstallFlags flags,
+                                    const UserStateMap& userStates, const PackageRange* bundleRef,
+                                    std::string* outDatabaseDir, bool* outBootImage) {
+    PackageInstallResult result;
+    auto record = std::make_unique<PackageRecord>();
+    if (!parsePackageHeader(*record, reader)) return result;
+    result.name = record->name;
+    bool inBundle = bundleRef != nullptr;
+    if (inBundle) record->bundle = *bundleRef;
+    if (!isSafePackageName(record->name)) {
+        reportBrokenPackage(*record);
+        return result;
+    }
+    if (record->hasImagePart && outDatabaseDir) *outDatabaseDir = packageDirectory(*record);
+
+    // Members are judged silently; a single package's conflicts only make it
+    // install disabled, so they are not reported either.
+    InstallFlags checkFlags = inBundle ? 0xFFFFFFFFu : (flags | kQuietConflicts);
+    bool sameAsInstalled = false;
+    CheckResult check = checkInstall(context, *record, inBundle, checkFlags, &sameAsInstalled);
+
+    if (sameAsInstalled) {
+        result.outcome = InstallOutcome::Omitted;
+        result.record = findByName(context, record->name);
+        if (inBundle) skipToNextMember(reader);
+        return result;
+    }
+
+    auto forced = userStates.find(record->name);
+    if (forced != userStates.end()) {
+        record->disabled = forced->second;
+        record->userForced = true;
+    } else {
+        record->disabled = false;
+    }
+    if (check & kCheckConflict) {
+        check &= ~kCheckConflict;
+        record->disabled = true;
+    }
+    if (check & ~(flags | kAcceptReinstall)) {
+        result.outcome = InstallOutcome::Refused;
+        if (inBundle) {
+            skipToNextMember(reader);
+            result.record = findByName(context, record->name);
+        }
+        return result;
+    }
+
+    if (!reader.isUnrecorded()) {
+        if (PackageRecord* old = findByName(context, record->name)) {
+            removePackage(*old, transaction);
+            context.release(old);
+        }
+    }
+    if (!installContents(context, *record, transaction, reader)) return result;
+
+    bool bootFlag = (record->flags & kFlagBootImage) != 0;
+    PackageRecord* installed = context.append(std::move(record));
+    applyPlan(context, transaction, 0);
+    if (outBootImage) *outBootImage = bootFlag && bootImageRequested();
+    result.outcome = InstallOutcome::Installed;
+    // The plan may have taken the new record out again; never hand out a
+    // dangling pointer.
+    result.record = findByName(context, result.name) == installed ? installed : nullptr;
+    return result;
+}
+
+bool installContents(InstallContext& context, PackageRecord& record, FsTransaction& transaction,
+                     PartReader& reader) {
+    showInstallProgress(record, reader);
+    bool recorded = !reader.isUnrecorded();
+    if (recorded && !reclaimDatabaseDir(record, transaction)) return false;
+
+    if (reader.currentType == kPartImage) skipImagePart(record, reader);
+
+    if (reader.currentType == kPartFileContainer) {
+        bool keepForBoot = bootImageRequested() && (record.flags & kFlagBootImage) != 0;
+        if (!keepForBoot && !extractFileContainer(record, transaction, reader)) return false;
+        reader.nextPart();
+    }
+
+    if (reader.currentType != kPartSignature || !SignatureVerifier::verify(reader.partBuffer())) {
+        reportBrokenPackage(record);
+        return false;
+    }
+    reader.nextPart();
+    if (recorded && !writeDatabaseEntry(record, transaction)) return false;
+    if (record.flags & kFlagBootImage) {
+        std::ofstream marker = createFile(transaction, kUpgradedMarkerPath, 1, 0);
+        marker.close();
+    }
+    if (record.bundle.name.empty()) {
+        context.setStatus(std::string());
+        context.reportInfo("installed %s%s", record.disabled ? "(disabled) " : "",
+                           nameWithVersion(record).c_str());
+    }
+    return true;
+}
