@@ -34,8 +34,13 @@ VersionNumber boardMinSystemVersion() {
 // Replaceable so that tests can play boards with a minimum version.
 MinSystemVersionQuery minVersionQuery = boardMinSystemVersion;
 
+constexpr char kSystemPackageName[] = "system";
+constexpr char kSystemNamePrefix[] = "tarnix";
+constexpr char kOptionPackageName[] = "option";
+
 bool isSystemPackageName(const std::string& name) {
-    return name == "system" || name.compare(0, 6, "tarnix") == 0;
+    return name == kSystemPackageName ||
+           name.compare(0, sizeof kSystemNamePrefix - 1, kSystemNamePrefix) == 0;
 }
 
 }  // namespace
@@ -51,7 +56,7 @@ void setMinSystemVersionQuery(MinSystemVersionQuery query) {
 bool checkSystemPackage(InstallContext& context, const PackageInfo& package, bool report) {
     VersionNumber minimum = queryMinSystemVersion();
     // An installed "option" package lifts the board's minimum.
-    if (package.version < minimum && !findByName(context, "option")) {
+    if (package.version < minimum && !findByName(context, kOptionPackageName)) {
         if (report) {
             context.reportError("omitting package %s: min Tarnix version is %s",
                                 nameWithVersion(package).c_str(), formatVersion(minimum).c_str());
