@@ -156,10 +156,6 @@ bool parsePublicKeyList(const std::string& text, std::vector<std::string>& keys,
     }
 }
 
-}  // namespace pkgtool
-
-namespace pkgtool {
-
 int usageError(const Console& console, const std::string& command, const std::string& why) {
     return console.fail(kExitUsage, why + "; see \"pkgtool " + command + " --help\"");
 }

@@ -50,10 +50,6 @@ bool parseKeyFile(const std::string& text, std::string& secretKey);
 // separated by commas.
 bool parsePublicKeyList(const std::string& text, std::vector<std::string>& keys, std::string* why);
 
-}  // namespace pkgtool
-
-namespace pkgtool {
-
 // "pkgtool: error: WHY; see "pkgtool COMMAND --help"", status kExitUsage.
 int usageError(const Console& console, const std::string& command, const std::string& why);
 

@@ -105,7 +105,10 @@ TEST(PkgtoolVerify, TruncatedAndForeignFilesAreReportedNotCrashedOn) {
     EXPECT_FALSE(extra.ok());
     // A part of a type the installer skips, appended with a matching file
     // length, is still refused: no signature covers it.
-    std::string trailer = good + std::string("\x63\x00\x03\x00\x00\x00" "abc", 9);
+    std::string trailer = good + std::string(
+                                     "\x63\x00\x03\x00\x00\x00"
+                                     "abc",
+                                     9);
     uint32_t length = static_cast<uint32_t>(trailer.size() - 8);
     for (int i = 0; i < 4; ++i) trailer[4 + i] = static_cast<char>(length >> (8 * i));
     pkgtool::FileReport appended = pkgtool::examinePackage(trailer, keys);
