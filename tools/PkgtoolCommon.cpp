@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "tools/Signer.h"
 
@@ -62,18 +60,35 @@ bool fromHex(const std::string& text, size_t size, std::string& bytes) {
 }
 
 bool readWholeFile(const std::string& path, std::string& content, std::string* why) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         if (why) *why = systemReason(path);
         return false;
     }
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) {
-        if (why) *why = path + ": read error";
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        if (why) *why = systemReason(path);
         return false;
     }
-    content = buffer.str();
+    std::string data;
+    char chunk[65536];
+    while (true) {
+        ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int saved = errno;
+            ::close(fd);
+            errno = saved;
+            if (why) *why = systemReason(path);
+            return false;
+        }
+        if (n == 0) break;
+        data.append(chunk, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    content = std::move(data);
     return true;
 }
 
