@@ -82,8 +82,9 @@ void fieldMulSmall(FieldElement& out, const FieldElement& a, int32_t k) {
 // Term f_i * g_j lands in limb (i + j) mod 10; it is doubled when i and j are
 // both odd (two 25-bit offsets add up to one bit more than the target limb's
 // offset) and the terms with i + j >= 10 are gathered and taken 19 times, since
-// 2^255 = 19 (mod p). Every product is of two 32-bit limbs; with loose inputs
-// (limbs below 2^27 in magnitude) each sum stays below 2^62.
+// 2^255 = 19 (mod p). Every product is of two 32-bit limbs. Each sum stays
+// below 2^63 as long as even limbs are below 2^28 and odd limbs below 2^27 in
+// magnitude, which covers sums of up to three carried elements.
 void fieldMul(FieldElement& out, const FieldElement& a, const FieldElement& b) {
     const int64_t f0 = a.limb[0];
     const int64_t f1 = a.limb[1];

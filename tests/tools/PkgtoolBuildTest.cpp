@@ -458,6 +458,7 @@ TEST(PkgtoolBuild, BadInputGivesItsMessageAStatusAndNoOutputFile) {
          "none.key: No such file or directory",
          {}},
         {with({tree, "--image", dir / "none.img"}, ok), 3, "none.img: No such file", {}},
+        {with({tree, "--image", tree}, ok), 3, "tree: Is a directory", {}},
         {with({dir / "fifo"}, ok), 4, "not a regular file, directory or symbolic link", {}},
         {with({dir / "blank"}, ok), 4, "name contains a blank or control character", {}},
         {{"build", tree, "--name", "p", "--version", "1.0", "--dev-key", "-o", dir / "none/p.npk"},
@@ -523,6 +524,9 @@ TEST(PkgtoolBuild, EveryCommandHasHelpAndMistakesAreUsageErrors) {
     EXPECT_EQ(runBinary({"verify"}).status, 2);
     EXPECT_EQ(runBinary({"inspect", "--public", "abc", "x"}).status, 2);
     EXPECT_EQ(runBinary({"verify", "/nonexistent/file"}).status, 3);
+    testsupport::ProcessResult directory = runBinary({"inspect", "/tmp"});
+    EXPECT_EQ(directory.status, 3);
+    EXPECT_TRUE(contains(directory.err, "/tmp: Is a directory")) << directory.err;
 }
 
 }  // namespace
