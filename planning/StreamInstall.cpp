@@ -158,6 +158,9 @@ bool installContents(InstallContext& context, PackageRecord& record, FsTransacti
         reportBrokenPackage(record);
         return false;
     }
+    // The signature is the package's last part: show the bar complete before
+    // the package is announced.
+    showInstallProgress(record, reader);
     reader.nextPart();
     if (recorded && !writeDatabaseEntry(record, transaction)) return false;
     if (record.flags & kFlagBootImage) {

@@ -54,7 +54,7 @@ say "Inspecting the bundle"
 
 say "Preparing a sandbox router root in $DEMO/root and uploading the packages"
 ROOT="$DEMO/root"
-mkdir -p "$ROOT/flash/var/pdb" "$ROOT/flash/rw/pckg" "$ROOT/ram" "$ROOT/rw"
+mkdir -p "$ROOT/flash/var/pdb" "$ROOT/flash/boot" "$ROOT/flash/rw/pckg" "$ROOT/ram" "$ROOT/rw"
 cp "$OUT/system-6.2.npk" "$OUT/routing-6.2.npk" "$OUT/wireless-6.2beta5.npk" \
     "$OUT/extras-1.0.npk" "$ROOT/flash/rw/pckg/"
 
@@ -72,8 +72,9 @@ say "Upgrading routing to 6.3 from standard input: installer -r $ROOT -"
 "$INSTALLER" -r "$ROOT" --show
 
 say "A damaged package is refused and changes nothing"
-cp "$OUT/routing-6.3.npk" "$DEMO/damaged.npk"
-printf '\x00' | dd of="$DEMO/damaged.npk" bs=1 seek=300 conv=notrunc status=none
+"$PKGTOOL" build --dev-key --name routing --version 6.4 --depends 'system>=6.0' \
+    -o "$DEMO/damaged.npk" "$(mk_tree routing 6.4)" 2>/dev/null
+printf '\x00' | dd of="$DEMO/damaged.npk" bs=1 seek=5000 conv=notrunc status=none
 set +e
 "$INSTALLER" -r "$ROOT" - < "$DEMO/damaged.npk"
 echo "(exit status $?)"
