@@ -1,6 +1,7 @@
 #include <string>
 #include <vector>
 
+#include "database/PackageRecord.h"
 #include "tools/PackageWriter.h"
 #include "tools/Pkgtool.h"
 #include "tools/PkgtoolArgs.h"
@@ -97,6 +98,12 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
         return usageError(console, "build", "--class needs a DIRECTORY");
     std::string output = args.value("output");
     if (output.empty()) return usageError(console, "build", "no output file given (-o FILE)");
+
+    if (header.flags && (*header.flags & kFlagNoMetadata) && !args.has("image"))
+        console.warn(
+            "--no-metadata without --image: unless its image is kept in "
+            "/rw/pckg/.images/, the installer cannot describe the package at its "
+            "next start and removes it");
 
     std::string secretKey;
     int status = loadSigningKey(args, console, "build", secretKey);
