@@ -19,6 +19,10 @@ namespace {
 // Link texts longer than this are not shown; their bytes are skipped.
 constexpr uint32_t kMaxShownLinkText = 4096;
 constexpr uint16_t kModeSymlink = 0xA000;
+// Fields of a container entry header.
+constexpr size_t kEntryClassOffset = 23;
+constexpr size_t kEntrySizeOffset = 24;
+constexpr size_t kEntryNameLengthOffset = 28;
 
 // The installer's own list, with the text parts it passes over added so that
 // they can be shown; the order of the header and metadata parts is the same.
@@ -63,9 +67,9 @@ bool listContainer(PartReader& reader, std::vector<ContainerEntryInfo>& entries)
     while (readExactly(inflate, reinterpret_cast<char*>(header), sizeof header)) {
         ContainerEntryInfo entry;
         entry.mode = load16le(header);
-        entry.machineClass = header[23];
-        entry.size = load32le(header + 24);
-        uint16_t nameLength = load16le(header + 28);
+        entry.machineClass = header[kEntryClassOffset];
+        entry.size = load32le(header + kEntrySizeOffset);
+        uint16_t nameLength = load16le(header + kEntryNameLengthOffset);
         entry.name.resize(nameLength);
         if (nameLength != 0 && !readExactly(inflate, &entry.name[0], nameLength)) return false;
         if ((entry.mode & kModeTypeMask) == kModeSymlink && entry.size <= kMaxShownLinkText) {

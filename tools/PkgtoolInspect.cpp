@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "database/PackageRecord.h"
+#include "package/FileContainer.h"
 #include "package/PartReader.h"
+#include "tools/PackageWriter.h"
 #include "tools/Pkgtool.h"
 #include "tools/PkgtoolArgs.h"
 #include "tools/PkgtoolCheck.h"
@@ -103,31 +105,29 @@ std::string flagsText(uint32_t flags) {
     return text + ")";
 }
 
+// File type letters as ls shows them, by the POSIX type bits of the mode.
+struct TypeLetter {
+    uint16_t bits;
+    char letter;
+};
+constexpr TypeLetter kTypeLetters[] = {
+    {pkgwriter::kModeTypeFile, '-'},
+    {pkgwriter::kModeTypeDirectory, 'd'},
+    {pkgwriter::kModeTypeSymlink, 'l'},
+    {0x2000, 'c'},
+    {0x6000, 'b'},
+    {0x1000, 'p'},
+    {0xC000, 's'},
+};
+
+bool isSymlink(uint16_t mode) {
+    return (mode & kModeTypeMask) == pkgwriter::kModeTypeSymlink;
+}
+
 std::string modeText(uint16_t mode) {
     char type = '?';
-    switch (mode & 0xF000) {
-        case 0x8000:
-            type = '-';
-            break;
-        case 0x4000:
-            type = 'd';
-            break;
-        case 0xA000:
-            type = 'l';
-            break;
-        case 0x2000:
-            type = 'c';
-            break;
-        case 0x6000:
-            type = 'b';
-            break;
-        case 0x1000:
-            type = 'p';
-            break;
-        case 0xC000:
-            type = 's';
-            break;
-    }
+    for (const TypeLetter& t : kTypeLetters)
+        if ((mode & kModeTypeMask) == t.bits) type = t.letter;
     std::string text(1, type);
     const char* rwx = "rwxrwxrwx";
     for (int i = 0; i < 9; ++i) text += (mode & (0400 >> i)) ? rwx[i] : '-';
@@ -183,7 +183,7 @@ void printPackage(std::ostream& out, const PackageReport& p) {
         for (const ContainerEntryInfo& e : p.entries) {
             out << "    " << modeText(e.mode) << "  " << std::setw(5) << unsigned(e.machineClass)
                 << "  " << std::setw(10) << e.size << "  " << printable(e.name);
-            if ((e.mode & 0xF000) == 0xA000 && e.linkTarget.size() == e.size)
+            if (isSymlink(e.mode) && e.linkTarget.size() == e.size)
                 out << " -> " << printable(e.linkTarget);
             out << "\n";
         }

@@ -124,3 +124,52 @@ pkgwriter::ContainerFile file(const std::string& name, const std::string& data,
 }
 
 }  // namespace e2e
+
+namespace e2e {
+
+void prepareUpgradeRoot(const RouterRoot& root) { testsupport::makeDirs(root.at("/flash/boot")); }
+
+void upload(const RouterRoot& root, const std::string& directory, const std::string& fileName,
+            const std::string& bytes) {
+    root.write(directory + fileName, bytes);
+}
+
+void addInstalledEntry(const RouterRoot& root, const std::string& name, VersionNumber version,
+                       const std::vector<PackageRange>& dependencies,
+                       const std::string& disabledState, uint32_t buildTime) {
+    const std::string dir = "/flash/var/pdb/" + name + "/";
+    root.write(dir + "version", std::to_string(version) + " " + std::to_string(buildTime) + "\n");
+    std::string deps;
+    for (const PackageRange& d : dependencies)
+        deps += d.name + " " + std::to_string(d.min) + " " + std::to_string(d.max) + "\n";
+    root.write(dir + "deps", deps);
+    root.write(dir + "files", "flash/opt/" + name + "/README\n");
+    root.write("/flash/opt/" + name + "/README", "package " + name + "\n");
+    if (!disabledState.empty()) root.write(dir + "disabled", disabledState);
+}
+
+std::string listingWithoutScratch(const RouterRoot& root) {
+    std::vector<std::string> temporaries = root.temporaryFiles();
+    std::istringstream all(root.listingWithoutPostLog());
+    std::string line, kept;
+    while (std::getline(all, line)) {
+        std::string path = line.substr(0, line.find(' '));
+        if (!std::binary_search(temporaries.begin(), temporaries.end(), path))
+            kept += line + "\n";
+    }
+    return kept;
+}
+
+std::string incompressibleBytes(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    uint32_t x = seed | 1u;
+    for (char& c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+}  // namespace e2e

@@ -56,3 +56,29 @@ pkgwriter::ContainerFile file(const std::string& name, const std::string& data,
                               uint16_t permissions = 0644);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// Upload directories of the upgrade run.
+constexpr const char* kUploads = "/flash/rw/pckg/";
+constexpr const char* kFallbackUploads = "/flash/var/pckg/";
+
+// An upgrade run checks the free space of "/flash/boot" as well as "/flash", so
+// a root used for upgrades needs that directory.
+void prepareUpgradeRoot(const RouterRoot& root);
+// Places a package file in an upload directory (kUploads or kFallbackUploads).
+void upload(const RouterRoot& root, const std::string& directory, const std::string& fileName,
+            const std::string& bytes);
+// The database entry of an installed package described by metadata files, as an
+// earlier install leaves it, with one installed file "/flash/opt/NAME/README".
+// disabledState is written to "disabled" unless empty ("user\n" or "auto\n").
+void addInstalledEntry(const RouterRoot& root, const std::string& name, VersionNumber version,
+                       const std::vector<PackageRange>& dependencies = {},
+                       const std::string& disabledState = std::string(),
+                       uint32_t buildTime = 1000);
+// The listing of the root without the post-log and without temporary files.
+std::string listingWithoutScratch(const RouterRoot& root);
+// Pseudo-random bytes that deflate cannot shrink, the same for the same seed.
+std::string incompressibleBytes(size_t size, uint32_t seed);
+
+}  // namespace e2e
