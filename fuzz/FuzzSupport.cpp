@@ -1,9 +1,5 @@
 #include "fuzz/FuzzSupport.h"
 
-#include <dirent.h>
-#include <sanitizer/common_interface_defs.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,130 +7,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 
+#include "driver/InstallContext.h"
 #include "platform/ByteOrder.h"
 
 namespace fuzzsupport {
 
-namespace {
-
-const char* const kBaseDirectories[] = {"/flash/var/pdb", "/ram", "/rw"};
-
-bool isDotOrDotDot(const char* name) {
-    return std::string(name) == "." || std::string(name) == "..";
-}
-
-void listTree(const std::string& path, std::vector<std::string>& lines) {
-    DIR* directory = opendir(path.c_str());
-    if (!directory) return;
-    std::vector<std::string> names;
-    while (dirent* entry = readdir(directory)) {
-        if (!isDotOrDotDot(entry->d_name)) names.push_back(entry->d_name);
-    }
-    closedir(directory);
-    for (const std::string& name : names) {
-        std::string child = path == "/" ? "/" + name : path + "/" + name;
-        if (child == "/proc") continue;
-        struct stat st;
-        if (lstat(child.c_str(), &st) != 0) continue;
-        char type = S_ISDIR(st.st_mode) ? 'd' : S_ISLNK(st.st_mode) ? 'l' : 'f';
-        lines.push_back(std::string(1, type) + " " + child + " " +
-                        std::to_string(S_ISDIR(st.st_mode) ? 0 : st.st_size));
-        if (S_ISDIR(st.st_mode)) listTree(child, lines);
-    }
-}
-
-// Starts the sanitizers' symbolizer while its program is still reachable: once
-// the root has changed it could not be started, and a crash report would come
-// without function names.
-void startSymbolizer() {
-    char text[256];
-    __sanitizer_symbolize_pc(__builtin_return_address(0), "%p %F %L", text, sizeof text);
-}
-
-bool mountPrivateTmpfs(const std::string& directory) {
-    if (unshare(CLONE_NEWNS) != 0) return false;
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return false;
-    return mount("tmpfs", directory.c_str(), "tmpfs", 0, kRootTmpfsOptions) == 0;
-}
-
-}  // namespace
-
 const char* const kDatabasePackageNames[kDatabasePackageCount] = {"alpha", "beta", "gamma",
                                                                   ".hidden"};
-
-void enterPrivateRoot() {
-    startSymbolizer();
-    const char* parent = std::getenv(kRootParentVariable);
-    std::string pattern = std::string(parent && *parent ? parent : "/tmp") + "/root-XXXXXX";
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    if (!mkdtemp(name.data())) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    std::string directory(name.data());
-    bool onTmpfs = mountPrivateTmpfs(directory);
-    // The leak checker lists the process's threads through /proc; read-only so
-    // that nothing an install stages can reach the kernel's settings.
-    std::string proc = directory + "/proc";
-    mkdir(proc.c_str(), 0755);
-    if (onTmpfs)
-        mount("proc", proc.c_str(), "proc", MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
-    if (chroot(directory.c_str()) != 0 || chdir("/") != 0) {
-        std::perror("chroot");
-        std::exit(1);
-    }
-    std::fprintf(stderr, "INFO: private root %s%s\n", directory.c_str(),
-                 onTmpfs ? " (tmpfs)" : " (no tmpfs: mounting refused)");
-    resetRoot();
-}
-
-void resetRoot() {
-    DIR* root = opendir("/");
-    std::vector<std::string> names;
-    if (root) {
-        while (dirent* entry = readdir(root)) {
-            if (!isDotOrDotDot(entry->d_name) && std::string(entry->d_name) != "proc")
-                names.push_back(entry->d_name);
-        }
-        closedir(root);
-    }
-    for (const std::string& name : names) removeTree("/" + name);
-    for (const char* directory : kBaseDirectories) makeDirs(directory);
-}
-
-std::string treeListing() {
-    std::vector<std::string> lines;
-    listTree("/", lines);
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
 
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
-}
-
-void removeTree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        DIR* directory = opendir(path.c_str());
-        std::vector<std::string> names;
-        if (directory) {
-            while (dirent* entry = readdir(directory)) {
-                if (!isDotOrDotDot(entry->d_name)) names.push_back(entry->d_name);
-            }
-            closedir(directory);
-        }
-        for (const std::string& name : names) removeTree(path + "/" + name);
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
 }
 
 void makeDirs(const std::string& path) {
@@ -142,6 +27,24 @@ void makeDirs(const std::string& path) {
         mkdir(path.substr(0, slash).c_str(), 0755);
         if (slash == std::string::npos) return;
     }
+}
+
+void resetContext(InstallContext& context) {
+    std::vector<std::unique_ptr<PackageRecord>>().swap(context.packages);
+    std::vector<std::string>().swap(context.messages);
+    std::string().swap(context.status);
+    context.quiet = false;
+    context.postLogReserved = false;
+}
+
+bool verbose() {
+    static const bool on = std::getenv(kVerboseVariable) != nullptr;
+    return on;
+}
+
+std::ostream& consoleOutput() {
+    static NullStream discard;
+    return verbose() ? std::cerr : discard;
 }
 
 uint32_t inputHash(const uint8_t* data, size_t size) {

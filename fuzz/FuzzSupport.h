@@ -1,8 +1,7 @@
 #pragma once
-// Shared pieces of the fuzz targets and the seed writer: a private root to
-// change into, tree helpers inside it, a discarding output stream, a source
-// that cannot seek, and the input layouts of the targets that take more than
-// one file from a single fuzz input.
+// Shared pieces of the fuzz targets and the seed writer: file helpers, a
+// discarding output stream, a source that cannot seek, and the input layouts of
+// the targets that take more than one file from a single fuzz input.
 #include <cstddef>
 #include <cstdint>
 #include <ostream>
@@ -12,30 +11,20 @@
 
 #include "planning/VersionNumber.h"
 
+class InstallContext;
+
 namespace fuzzsupport {
 
-// Room for what a run may extract; a full root is itself a case worth reaching.
-constexpr const char* kRootTmpfsOptions = "size=64m,mode=0755";
-// Where the private roots are made; scripts/fuzz.sh points it into its build
-// directory so that it can clear what crashed runs leave behind.
-constexpr const char* kRootParentVariable = "INSTALLER_FUZZ_ROOTS";
-
-// Creates a fresh directory, mounts a small tmpfs on it in a private mount
-// namespace when the system allows (else it stays a plain directory), mounts a
-// read-only /proc inside for the leak checker, changes root into it and makes
-// "/flash/var/pdb", "/ram" and "/rw". Exits the process when the change of root
-// fails: a target that would write into the real root must not run.
-void enterPrivateRoot();
-
-// Removes everything below "/" except "/proc", then remakes the base directories.
-void resetRoot();
-// Sorted "type path size" lines of every entry below "/" except "/proc".
-std::string treeListing();
+// When set, the installer's console output goes to standard error, for looking
+// at what one input does; otherwise it is discarded.
+constexpr const char* kVerboseVariable = "INSTALLER_FUZZ_VERBOSE";
 
 void writeFile(const std::string& path, const std::string& content);
-// Recursively removes path (a file, link or directory); missing is fine.
-void removeTree(const std::string& path);
 void makeDirs(const std::string& path);
+
+// Empties the context's package list, messages and status, releasing their
+// memory so that a run ends with what it started with, and makes it report.
+void resetContext(InstallContext& context);
 
 // FNV-1a, for deterministic per-input choices.
 uint32_t inputHash(const uint8_t* data, size_t size);
@@ -43,6 +32,10 @@ uint32_t inputHash(const uint8_t* data, size_t size);
 // Reports the broken expectation on standard error and aborts, so that libFuzzer
 // records the input as a crash.
 [[noreturn]] void expectationFailed(const char* what, const std::string& detail);
+
+bool verbose();
+// Where the install context writes during a run (see kVerboseVariable).
+std::ostream& consoleOutput();
 
 class NullBuffer : public std::streambuf {
 protected:

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <sstream>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
+#include "fuzz/PrivateRoot.h"
 #include "package/PackageHeader.h"
 #include "platform/ByteOrder.h"
 
@@ -73,12 +73,7 @@ void loadFile(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char pattern[] = "/tmp/installer-fuzz-header-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        std::perror("mkdtemp");
-        std::exit(1);
-    }
-    packagePath = std::string(pattern) + "/package.npk";
+    packagePath = fuzzsupport::makePrivateDirectory("header") + "/package.npk";
     std::atexit(removePackageFile);
     return 0;
 }

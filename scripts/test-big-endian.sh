@@ -95,8 +95,8 @@ if [ ${#programs[@]} -eq 0 ]; then
     exit 1
 fi
 
-# Each program runs whole, two at a time; a test that cannot work under
-# qemu-user skips itself when it sees INSTALLER_UNDER_QEMU.
+# Each program runs whole, two at a time, with a time limit against hangs; a test
+# that cannot work under qemu-user skips itself when it sees INSTALLER_UNDER_QEMU.
 log "running ${#programs[@]} unit-test programs under $(basename "$QEMU")"
 logs="$BUILD_DIR/logs"
 rm -rf "$logs"
@@ -104,11 +104,15 @@ mkdir -p "$logs"
 export INSTALLER_UNDER_QEMU=1
 printf '%s\n' "${programs[@]}" | (cd "$BUILD_DIR/tree" && xargs -P "$JOBS" -I{} sh -c '
     name=$(basename "$1")
-    if "$2" -L "$3" "$1" --gtest_color=no >"$4/$name.log" 2>&1; then
-        echo "$name: passed"
-    else
-        echo "$name: FAILED (status $?)"
-    fi' sh {} "$QEMU" "$SYSROOT" "$logs")
+    timeout --kill-after=10 "$5" "$2" -L "$3" "$1" --gtest_color=no >"$4/$name.log" 2>&1
+    status=$?
+    echo "$status" >"$4/$name.status"
+    case $status in
+        0) echo "$name: passed" ;;
+        124 | 137) echo "$name: FAILED (no end after $5 s)" ;;
+        *) echo "$name: FAILED (status $status)" ;;
+    esac
+    ' sh {} "$QEMU" "$SYSROOT" "$logs" "${TEST_TIMEOUT:-1200}")
 
 passed=0
 failed=0
@@ -123,19 +127,20 @@ for program in "${programs[@]}"; do
     passed=$((passed + ${p:-0}))
     skipped=$((skipped + ${s:-0}))
     failed=$((failed + ${f:-0}))
-    if ! grep -q '^\[  PASSED  \]' "$file" || [ -n "$f" ]; then
+    if [ "$(cat "$logs/$name.status")" != 0 ] || [ -z "$p" ] || [ -n "$f" ]; then
         bad+=("$name")
-        # A crash leaves no summary line: count the program as one failure.
+        # A crash or a hang leaves no count of failures: count the program as one.
         [ -n "$f" ] || failed=$((failed + 1))
     fi
     if [ -n "$s" ]; then
-        grep '^\[  SKIPPED \] [A-Za-z]' "$file" | sed "s/^/$name: /"
+        grep '^\[  SKIPPED \] [A-Za-z]' "$file" | sed "s/^/$name: /" || true
     fi
 done
 for name in "${bad[@]}"; do
     echo "---- $name ($logs/$name.log)"
-    grep -E '^\[  FAILED  \]|Failure|error|Expected|Which is|Value of|Actual' "$logs/$name.log" |
-        head -60 || tail -30 "$logs/$name.log"
+    grep -E -A8 ': Failure$' "$logs/$name.log" | head -80 || true
+    grep '^\[  FAILED  \] [A-Za-z]' "$logs/$name.log" || true
+    tail -5 "$logs/$name.log"
 done
 echo "big-endian: $passed passed, $failed failed, $skipped skipped"
 [ "$failed" -eq 0 ]

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <sstream>
 
+#include "platform/ByteOrder.h"
 #include "tools/Signer.h"
 
 namespace e2e {
@@ -170,6 +171,213 @@ std::string incompressibleBytes(size_t size, uint32_t seed) {
         c = static_cast<char>(x >> 24);
     }
     return bytes;
+}
+
+}  // namespace e2e
+
+namespace e2e {
+
+testsupport::ProcessResult runInstallerBare(const std::vector<std::string>& args) {
+    return testsupport::runProgram(INSTALLER_BINARY, args);
+}
+
+std::vector<std::string> statusTexts(const std::string& consoleOutput) {
+    static const std::string kBegin = "\x1b[?25l\r";
+    static const std::string kEnd = "\r\x1b[?25h";
+    std::vector<std::string> texts;
+    size_t at = 0;
+    while ((at = consoleOutput.find(kBegin, at)) != std::string::npos) {
+        at += kBegin.size();
+        size_t end = consoleOutput.find(kEnd, at);
+        if (end == std::string::npos) break;
+        std::string text = consoleOutput.substr(at, end - at);
+        text.erase(text.find_last_not_of(' ') + 1);
+        texts.push_back(text);
+        at = end + kEnd.size();
+    }
+    return texts;
+}
+
+std::vector<pkgwriter::Part> splitParts(const std::string& packageFile) {
+    std::vector<pkgwriter::Part> parts;
+    size_t at = pkgwriter::kWriterFileHeaderSize;
+    while (at + pkgwriter::kWriterPartHeaderSize <= packageFile.size()) {
+        const auto* p = reinterpret_cast<const uint8_t*>(packageFile.data() + at);
+        uint16_t type = load16le(p);
+        uint32_t length = load32le(p + 2);
+        at += pkgwriter::kWriterPartHeaderSize;
+        parts.push_back({type, packageFile.substr(at, length)});
+        at += length;
+    }
+    return parts;
+}
+
+}  // namespace e2e
+
+// ---- Saved trees, and the dynamically linked installer run inside a root ----
+#include <fcntl.h>
+
+#include <cstring>
+
+namespace e2e {
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitizedBuild = true;
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+#else
+constexpr bool kSanitizedBuild = false;
+#endif
+
+constexpr char kInsideInstaller[] = "/installer";
+
+void copyFileKeepingMode(const std::string& from, const std::string& to, mode_t mode) {
+    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return;
+    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (out >= 0) {
+        char buffer[65536];
+        ssize_t n;
+        while ((n = read(in, buffer, sizeof buffer)) > 0)
+            if (write(out, buffer, static_cast<size_t>(n)) != n) break;
+        fchmod(out, mode & 07777);
+        close(out);
+    }
+    close(in);
+}
+
+std::string baseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string directoryOf(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos || slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The absolute paths ldd names for a program: its libraries and the loader.
+std::vector<std::string> sharedLibrariesOf(const std::string& program) {
+    testsupport::ProcessResult result = testsupport::runProgram("/usr/bin/ldd", {program});
+    std::vector<std::string> paths;
+    std::istringstream words(result.out);
+    std::string word;
+    while (words >> word)
+        if (!word.empty() && word[0] == '/') paths.push_back(word);
+    return paths;
+}
+
+}  // namespace
+
+bool staticInstallerAvailable(std::string* why) {
+    if (testsupport::exists(INSTALLER_STATIC_BINARY)) return true;
+    if (why)
+        *why = std::string("no static installer was built (") + INSTALLER_STATIC_BINARY +
+               "); the sanitizer build has none";
+    return false;
+}
+
+void copyTree(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (lstat(from.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+        mkdir(to.c_str(), 0700);
+        if (DIR* d = opendir(from.c_str())) {
+            std::vector<std::string> names;
+            while (dirent* e = readdir(d)) {
+                std::string name = e->d_name;
+                if (name != "." && name != "..") names.push_back(name);
+            }
+            closedir(d);
+            for (const std::string& name : names) copyTree(from + "/" + name, to + "/" + name);
+        }
+        chmod(to.c_str(), st.st_mode & 07777);
+    } else if (S_ISLNK(st.st_mode)) {
+        char text[4096];
+        ssize_t n = readlink(from.c_str(), text, sizeof text);
+        if (n >= 0) (void)!symlink(std::string(text, static_cast<size_t>(n)).c_str(), to.c_str());
+    } else if (S_ISREG(st.st_mode)) {
+        copyFileKeepingMode(from, to, st.st_mode);
+    }
+}
+
+const std::vector<std::string>& routerDirectories() {
+    static const std::vector<std::string> dirs = {"/flash", "/ram", "/rw"};
+    return dirs;
+}
+
+std::string routerListing(const RouterRoot& root) {
+    std::string kept;
+    for (const std::string& dir : routerDirectories()) {
+        std::istringstream lines(testsupport::treeListing(root.at(dir)));
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::string full = dir + line;
+            if (full.rfind("/flash/postlog ", 0) != 0) kept += full + "\n";
+        }
+    }
+    return kept;
+}
+
+void restoreRouterTree(const RouterRoot& root, const std::string& savedRoot) {
+    for (const std::string& dir : routerDirectories()) {
+        testsupport::removeTree(root.at(dir));
+        copyTree(savedRoot + dir, root.at(dir));
+    }
+}
+
+bool installDynamicInstaller(const RouterRoot& root, const std::vector<std::string>& extraFiles,
+                             std::string* why) {
+    if (kSanitizedBuild) {
+        if (why)
+            *why = "the sanitizer runtime of this build needs /proc, which the root lacks, "
+                   "to run the installer inside it";
+        return false;
+    }
+    std::vector<std::string> libraries = sharedLibrariesOf(INSTALLER_BINARY);
+    if (libraries.empty()) {
+        if (why) *why = std::string("ldd found no libraries for ") + INSTALLER_BINARY;
+        return false;
+    }
+    for (const std::string& library : libraries) {
+        struct stat st;
+        if (stat(library.c_str(), &st) != 0) {
+            if (why) *why = "cannot find " + library;
+            return false;
+        }
+        testsupport::makeDirs(root.at(directoryOf(library)));
+        copyFileKeepingMode(library, root.at(library), st.st_mode);
+    }
+    copyFileKeepingMode(INSTALLER_BINARY, root.at(kInsideInstaller), 0755);
+    for (const std::string& extra : extraFiles)
+        copyFileKeepingMode(extra, root.at("/" + baseName(extra)), 0755);
+    return true;
+}
+
+testsupport::ProcessResult runDynamicInside(const RouterRoot& root,
+                                            const std::vector<std::string>& args,
+                                            const std::map<std::string, std::string>& env,
+                                            int timeoutSeconds) {
+    testsupport::ProcessOptions options;
+    options.environment = env;
+    options.chrootDirectory = root.path();
+    options.timeoutSeconds = timeoutSeconds;
+    return testsupport::runProgram(kInsideInstaller, args, options);
+}
+
+std::map<std::string, std::string> withSanitizerOptions(std::map<std::string, std::string> env) {
+    std::string status = std::to_string(kSanitizerExitStatus);
+    // A preloaded library may come before the sanitizer runtime.
+    env["ASAN_OPTIONS"] =
+        "detect_leaks=0:halt_on_error=1:verify_asan_link_order=0:exitcode=" + status;
+    env["UBSAN_OPTIONS"] = "halt_on_error=1:print_stacktrace=1:exitcode=" + status;
+    return env;
 }
 
 }  // namespace e2e

@@ -82,3 +82,63 @@ std::string listingWithoutScratch(const RouterRoot& root);
 std::string incompressibleBytes(size_t size, uint32_t seed);
 
 }  // namespace e2e
+
+namespace e2e {
+
+// Runs the built installer with exactly these arguments, without "-r": only for
+// runs that end before they could touch any root (the usage line, a failed
+// change of root).
+testsupport::ProcessResult runInstallerBare(const std::vector<std::string>& args);
+// The texts the status line showed during a run, in order, each without the
+// spaces that blanked a longer previous text; an erased line shows as "".
+std::vector<std::string> statusTexts(const std::string& consoleOutput);
+// The file header and parts of a whole package file, for tests that cut or
+// alter a package at a part boundary.
+std::vector<pkgwriter::Part> splitParts(const std::string& packageFile);
+
+}  // namespace e2e
+
+// ---- Saved trees, and the dynamically linked installer run inside a root ----
+namespace e2e {
+
+// Whether the static installer that runInside copies into the root was built;
+// the sanitizer build has none. why receives the reason when it is missing.
+bool staticInstallerAvailable(std::string* why);
+
+// Copies every entry below from into to (created when missing), keeping
+// permission bits and link texts.
+void copyTree(const std::string& from, const std::string& to);
+
+// The router's own directories, which the installer reads and changes.
+const std::vector<std::string>& routerDirectories();
+
+// Listing of the router's directories, without the post-log: what a run of the
+// installer may change. Files copied into the root to run a program there
+// (libraries, the loader) are not part of it.
+std::string routerListing(const RouterRoot& root);
+
+// Replaces the router's directories of root by copies of those below savedRoot.
+void restoreRouterTree(const RouterRoot& root, const std::string& savedRoot);
+
+// The dynamically linked installer copied to "/installer" inside a root together
+// with the shared libraries it loads (at their own paths), so that it can run
+// after a change of root there, and so that LD_PRELOAD works for it, which the
+// static installer ignores. extraFiles are copied to "/" plus their base name.
+// False with the reason when that cannot work: the sanitizer runtime of a
+// sanitized build needs /proc, which a bare root lacks.
+bool installDynamicInstaller(const RouterRoot& root, const std::vector<std::string>& extraFiles,
+                             std::string* why);
+// Runs "/installer args..." inside the root prepared by installDynamicInstaller.
+testsupport::ProcessResult runDynamicInside(const RouterRoot& root,
+                                            const std::vector<std::string>& args,
+                                            const std::map<std::string, std::string>& env = {},
+                                            int timeoutSeconds = 60);
+
+// Options for the sanitizer runtimes of a sanitized installer, which runProgram
+// does not pass on from the test's own environment: findings end the run with
+// the status kSanitizerExitStatus and a report on standard error; leak checks,
+// which cannot work after the installer's change of root, are off.
+constexpr int kSanitizerExitStatus = 86;
+std::map<std::string, std::string> withSanitizerOptions(std::map<std::string, std::string> env);
+
+}  // namespace e2e
