@@ -23,7 +23,7 @@ void writeFile(const std::string& path, const std::string& content) {
 }
 
 void makeDirs(const std::string& path) {
-    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+    for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         mkdir(path.substr(0, slash).c_str(), 0755);
         if (slash == std::string::npos) return;
     }

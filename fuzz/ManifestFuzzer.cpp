@@ -35,7 +35,7 @@ std::string describe(const FsTransaction& transaction) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::string directory = fuzzsupport::makePrivateDirectory("manifest");
+    std::string directory = fuzzsupport::makeScratchDirectory("manifest");
     inputPath = directory + "/MANIFEST";
     roundTripPath = directory + "/MANIFEST.again";
     std::atexit(removeFiles);
@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeManifest(transaction, roundTripPath);
     FsTransaction again;
     bool complete = readManifest(again, roundTripPath);
-    if (!complete) expectationFailed("a written manifest does not read back", describe(transaction));
+    if (!complete)
+        expectationFailed("a written manifest does not read back", describe(transaction));
     if (again.entries.size() != transaction.entries.size())
         expectationFailed("round trip changed the entry count", describe(transaction));
     for (auto a = transaction.entries.begin(), b = again.entries.begin();

@@ -73,7 +73,7 @@ void loadFile(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    packagePath = fuzzsupport::makePrivateDirectory("header") + "/package.npk";
+    packagePath = fuzzsupport::makeScratchDirectory("header") + "/package.npk";
     std::atexit(removePackageFile);
     return 0;
 }

@@ -148,7 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (file.size() >= kFileHeaderSize) {
             const uint8_t* header = data + 1;
             if (reader.magic != load32le(header) ||
-                reader.expectedSize != load32le(header + 4) + kFileHeaderSize)
+                reader.expectedSize !=
+                    static_cast<uint32_t>(load32le(header + 4) + kFileHeaderSize))
                 expectationFailed("file header misread", "");
         } else if (reader.magic != kMagicUnreadable || reader.expectedSize != 0) {
             expectationFailed("a short file gave a file header", "");

@@ -22,6 +22,7 @@ namespace fuzzsupport {
 namespace {
 
 const char* const kBaseDirectories[] = {"/flash/var/pdb", "/ram", "/rw"};
+constexpr const char* kMemoryDirectory = "/dev/shm";
 const char* const kPathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict="};
 
 // First path components inside the root that hold mounts; never listed or removed.
@@ -158,11 +159,22 @@ void mountFuzzerPaths(const std::string& root, int* argc, char*** argv) {
 
 std::string makePrivateDirectory(const std::string& label) {
     const char* parent = std::getenv(kRootParentVariable);
-    std::string pattern = std::string(parent && *parent ? parent : "/tmp") + "/installer-fuzz-" +
-                          label + "-XXXXXX";
+    std::string pattern =
+        std::string(parent && *parent ? parent : "/tmp") + "/installer-fuzz-" + label + "-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!mkdtemp(name.data())) fail("mkdtemp " + pattern);
+    return name.data();
+}
+
+std::string makeScratchDirectory(const std::string& label) {
+    struct stat st;
+    if (stat(kMemoryDirectory, &st) != 0 || !S_ISDIR(st.st_mode))
+        return makePrivateDirectory(label);
+    std::string pattern = std::string(kMemoryDirectory) + "/installer-fuzz-" + label + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    if (!mkdtemp(name.data())) return makePrivateDirectory(label);
     return name.data();
 }
 

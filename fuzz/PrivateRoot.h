@@ -23,6 +23,10 @@ constexpr const char* kRootParentVariable = "INSTALLER_FUZZ_ROOTS";
 
 // A fresh directory below the roots' parent, named after its user.
 std::string makePrivateDirectory(const std::string& label);
+// A fresh directory for files that a target rewrites on every run: in memory
+// ("/dev/shm") when the system has it, since rewriting a file on a disk file
+// system starts a write-back each time.
+std::string makeScratchDirectory(const std::string& label);
 
 // Creates a fresh directory, mounts a small tmpfs on it in a private mount
 // namespace, mounts libFuzzer's paths (rewriting argv to absolute paths) and a

@@ -202,21 +202,21 @@ std::vector<std::pair<std::string, std::string>> databaseSeeds() {
     const std::string two = std::to_string(v(2, 0));
     std::vector<std::pair<std::string, std::string>> seeds;
 
-    seeds.emplace_back(
-        "metadata", fuzzsupport::encodeDatabaseInput({
-                        record(fuzzsupport::kSlotVersion, 0, one + " 1000\n"),
-                        record(fuzzsupport::kSlotFiles, 0, "flash/bin/a\n/flash/bin/b\n\n"),
-                        record(fuzzsupport::kSlotProvides, 0, "api " + one + " 0 3\n"),
-                        record(fuzzsupport::kSlotVersion, 1, two + " 2000\n"),
-                        record(fuzzsupport::kSlotDeps, 1, "alpha " + one + " 0\napi 0 0\n"),
-                        record(fuzzsupport::kSlotConflicts, 1, "gamma 0 0\n"),
-                        record(fuzzsupport::kSlotFiles, 1, "flash/lib/b\n"),
-                        record(fuzzsupport::kSlotDisabled, 1, "auto\n"),
-                        record(fuzzsupport::kSlotVersion, 2, one + " 5\n"),
-                        record(fuzzsupport::kSlotEnabled, 2, "user\n"),
-                        record(fuzzsupport::kSlotSchedule, 2, "disable"),
-                        record(fuzzsupport::kSlotVersion, 3, one + " 1\n"),
-                    }));
+    seeds.emplace_back("metadata",
+                       fuzzsupport::encodeDatabaseInput({
+                           record(fuzzsupport::kSlotVersion, 0, one + " 1000\n"),
+                           record(fuzzsupport::kSlotFiles, 0, "flash/bin/a\n/flash/bin/b\n\n"),
+                           record(fuzzsupport::kSlotProvides, 0, "api " + one + " 0 3\n"),
+                           record(fuzzsupport::kSlotVersion, 1, two + " 2000\n"),
+                           record(fuzzsupport::kSlotDeps, 1, "alpha " + one + " 0\napi 0 0\n"),
+                           record(fuzzsupport::kSlotConflicts, 1, "gamma 0 0\n"),
+                           record(fuzzsupport::kSlotFiles, 1, "flash/lib/b\n"),
+                           record(fuzzsupport::kSlotDisabled, 1, "auto\n"),
+                           record(fuzzsupport::kSlotVersion, 2, one + " 5\n"),
+                           record(fuzzsupport::kSlotEnabled, 2, "user\n"),
+                           record(fuzzsupport::kSlotSchedule, 2, "disable"),
+                           record(fuzzsupport::kSlotVersion, 3, one + " 1\n"),
+                       }));
 
     PackageSpec imaged = package("alpha", v(3, 1));
     imaged.dependencies = {{"beta", 0, 0, 0}};
@@ -226,32 +226,32 @@ std::vector<std::pair<std::string, std::string>> databaseSeeds() {
     bundle.version = v(2, 0);
     bundle.members = {package("member-one", v(2, 0)), package("member-two", v(2, 0))};
     seeds.emplace_back(
-        "images", fuzzsupport::encodeDatabaseInput({
-                      record(fuzzsupport::kSlotImage, 0, pkgwriter::writePackage(imaged, &key)),
-                      record(fuzzsupport::kSlotImageDirectory, 1,
-                             pkgwriter::writeBundle(bundle, &key)),
-                      record(fuzzsupport::kSlotEmptyDirectory, 1, ""),
-                      record(fuzzsupport::kSlotBootImage, 2,
-                             pkgwriter::writePackage(package("gamma", v(6, 2)), &key)),
-                      record(fuzzsupport::kSlotSchedule, 0, "uninstall"),
-                  }));
+        "images",
+        fuzzsupport::encodeDatabaseInput({
+            record(fuzzsupport::kSlotImage, 0, pkgwriter::writePackage(imaged, &key)),
+            record(fuzzsupport::kSlotImageDirectory, 1, pkgwriter::writeBundle(bundle, &key)),
+            record(fuzzsupport::kSlotEmptyDirectory, 1, ""),
+            record(fuzzsupport::kSlotBootImage, 2,
+                   pkgwriter::writePackage(package("gamma", v(6, 2)), &key)),
+            record(fuzzsupport::kSlotSchedule, 0, "uninstall"),
+        }));
 
-    seeds.emplace_back(
-        "broken", fuzzsupport::encodeDatabaseInput({
-                      record(fuzzsupport::kSlotVersion, 0, "-1 x"),
-                      record(fuzzsupport::kSlotProvides, 0, "api 1 2\n"),
-                      record(fuzzsupport::kSlotBundle, 0, "gamma\n"),
-                      record(fuzzsupport::kSlotDeps, 1, "a 1 2 3\nb 4 5\n"),
-                      record(fuzzsupport::kSlotSchedule, 1, "enable"),
-                      record(fuzzsupport::kSlotVersion, 2, "4294967295 4294967295\n"),
-                      record(fuzzsupport::kSlotSchedule, 2, "uninstall"),
-                  }));
+    seeds.emplace_back("broken",
+                       fuzzsupport::encodeDatabaseInput({
+                           record(fuzzsupport::kSlotVersion, 0, "-1 x"),
+                           record(fuzzsupport::kSlotProvides, 0, "api 1 2\n"),
+                           record(fuzzsupport::kSlotBundle, 0, "gamma\n"),
+                           record(fuzzsupport::kSlotDeps, 1, "a 1 2 3\nb 4 5\n"),
+                           record(fuzzsupport::kSlotSchedule, 1, "enable"),
+                           record(fuzzsupport::kSlotVersion, 2, "4294967295 4294967295\n"),
+                           record(fuzzsupport::kSlotSchedule, 2, "uninstall"),
+                       }));
     return seeds;
 }
 
 std::vector<std::pair<std::string, std::string>> versionSeeds() {
-    std::vector<std::string> texts = {"6.2", "6.2.1", "6.2alpha", "6.2beta5", "3.20rc2",
-                                      "255.255.255", "0.0", "06.2", "6.2.0", "6.2gamma"};
+    std::vector<std::string> texts = {"6.2",         "6.2.1", "6.2alpha", "6.2beta5", "3.20rc2",
+                                      "255.255.255", "0.0",   "06.2",     "6.2.0",    "6.2gamma"};
     const PackageRange ranges[] = {
         {"base", 0, 0, 0},
         {"base", v(6, 2), 0, 0},
@@ -266,7 +266,8 @@ std::vector<std::pair<std::string, std::string>> versionSeeds() {
     texts.push_back("api=1.0..0.9");
     texts.push_back("api:2147483648");
     std::vector<std::pair<std::string, std::string>> seeds;
-    for (size_t i = 0; i < texts.size(); ++i) seeds.emplace_back("text-" + std::to_string(i), texts[i]);
+    for (size_t i = 0; i < texts.size(); ++i)
+        seeds.emplace_back("text-" + std::to_string(i), texts[i]);
     return seeds;
 }
 

@@ -41,8 +41,7 @@ void checkRange(const std::string& text, bool withPrecedence) {
     std::string shown = pkgtool::formatRangeText(range, withPrecedence);
     PackageRange again;
     if (!pkgtool::parseRangeText(shown, withPrecedence, again) || again.name != range.name ||
-        again.min != range.min || again.max != range.max ||
-        again.precedence != range.precedence)
+        again.min != range.min || again.max != range.max || again.precedence != range.precedence)
         expectationFailed("a formatted range does not parse back", text + " -> " + shown);
 }
 

@@ -139,7 +139,7 @@ done
 for name in "${bad[@]}"; do
     echo "---- $name ($logs/$name.log)"
     grep -E -A8 ': Failure$' "$logs/$name.log" | head -80 || true
-    grep '^\[  FAILED  \] [A-Za-z]' "$logs/$name.log" || true
+    grep '^\[  FAILED  \] [A-Za-z].* ms)$' "$logs/$name.log" || true
     tail -5 "$logs/$name.log"
 done
 echo "big-endian: $passed passed, $failed failed, $skipped skipped"

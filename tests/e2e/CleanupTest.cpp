@@ -13,7 +13,9 @@ constexpr VersionNumber kSystem322 = makeVersion(3, 22, 'f', 0);
 // The last version below 3.22 final.
 constexpr VersionNumber kJustBelow322 = makeVersion(3, 22, 'e', 255);
 
-PackageRange onSystem(VersionNumber min) { return {"system", min, 0, 0}; }
+PackageRange onSystem(VersionNumber min) {
+    return {"system", min, 0, 0};
+}
 
 bool installed(const RouterRoot& root, const std::string& name) {
     return root.exists("/flash/var/pdb/" + name) && root.exists("/flash/opt/" + name + "/README");

@@ -40,8 +40,7 @@ TEST_F(PostLog, UpgradeWithCandidatesRewritesOldLinesThenItsOwn) {
     uploadPackage("b", kV1);
     auto second = root.run({});
     EXPECT_EQ(second.status, 0) << second.out;
-    EXPECT_EQ(root.read("/flash/postlog"),
-              "old one\nold two\ninstalled a-1.0\ninstalled b-1.0\n");
+    EXPECT_EQ(root.read("/flash/postlog"), "old one\nold two\ninstalled a-1.0\ninstalled b-1.0\n");
 }
 
 TEST_F(PostLog, RunWithoutCandidatesAppends) {

@@ -128,7 +128,9 @@ pkgwriter::ContainerFile file(const std::string& name, const std::string& data,
 
 namespace e2e {
 
-void prepareUpgradeRoot(const RouterRoot& root) { testsupport::makeDirs(root.at("/flash/boot")); }
+void prepareUpgradeRoot(const RouterRoot& root) {
+    testsupport::makeDirs(root.at("/flash/boot"));
+}
 
 void upload(const RouterRoot& root, const std::string& directory, const std::string& fileName,
             const std::string& bytes) {
@@ -155,8 +157,7 @@ std::string listingWithoutScratch(const RouterRoot& root) {
     std::string line, kept;
     while (std::getline(all, line)) {
         std::string path = line.substr(0, line.find(' '));
-        if (!std::binary_search(temporaries.begin(), temporaries.end(), path))
-            kept += line + "\n";
+        if (!std::binary_search(temporaries.begin(), temporaries.end(), path)) kept += line + "\n";
     }
     return kept;
 }

@@ -221,7 +221,8 @@ TEST_F(UpgradeRun, PackagesDisabledOnTheWayAreEnabledAgain) {
     e2e::upload(root, kUploads, "z.npk", e2e::signedPackage(z));
     auto result = upgrade();
     EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_LT(positionOf(result.out, "installed z-1.0\n"), positionOf(result.out, "enabled y-1.0\n"));
+    EXPECT_LT(positionOf(result.out, "installed z-1.0\n"),
+              positionOf(result.out, "enabled y-1.0\n"));
     EXPECT_FALSE(contains(result.out, "enabled x-1.0")) << result.out;
     EXPECT_EQ(root.read("/flash/var/pdb/x/disabled"), "auto\n");
     EXPECT_FALSE(root.exists("/flash/var/pdb/y/disabled"));
@@ -271,7 +272,8 @@ TEST_F(UpgradeRun, SameVersionCandidateIsOmittedAndTheOthersGoOn) {
     e2e::upload(root, kUploads, "b.npk", package("b", kV1));
     auto result = upgrade();
     EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_TRUE(contains(result.out, "WARNING: omitting package kern-1.0: it is already installed\n"))
+    EXPECT_TRUE(
+        contains(result.out, "WARNING: omitting package kern-1.0: it is already installed\n"))
         << result.out;
     EXPECT_FALSE(contains(result.out, "installed kern-1.0")) << result.out;
     EXPECT_TRUE(contains(result.out, "installed b-1.0\n")) << result.out;
