@@ -148,8 +148,7 @@ private:
 
 // After a successful stream install the copied package file becomes the
 // package's stored image, or the boot image.
-void placeStreamImage(FsTransaction& transaction, const std::string& databaseDir,
-                      bool bootImage) {
+void placeStreamImage(FsTransaction& transaction, const std::string& databaseDir, bool bootImage) {
     if (databaseDir.empty()) {
         // No image part: the copy has no use, and an ordinary package must
         // never take the boot image away.

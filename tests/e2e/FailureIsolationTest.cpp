@@ -166,7 +166,8 @@ TEST_F(FailureIsolation, UnsafeEntryNames) {
     pkgwriter::ContainerFile link = e2e::file("../outside", "/etc/passwd");
     link.type = pkgwriter::EntryType::Symlink;
     directory.files.push_back(link);
-    cases.push_back({"symbolic link entry \"../outside\"", e2e::signedPackage(directory), kBrokenX2});
+    cases.push_back(
+        {"symbolic link entry \"../outside\"", e2e::signedPackage(directory), kBrokenX2});
     expectNoTrace(cases);
     EXPECT_FALSE(root.exists("/x"));
     EXPECT_FALSE(root.exists("/b"));
@@ -204,6 +205,38 @@ TEST_F(FailureIsolation, UnsafeNamesInBundles) {
          "ERROR: installation of suite-2.0 failed: broken package\n"},
     };
     expectNoTrace(cases);
+}
+
+TEST_F(FailureIsolation, BundleCutShort) {
+    auto suite = [](VersionNumber version) {
+        pkgwriter::BundleSpec spec;
+        spec.name = "suite";
+        spec.version = version;
+        spec.imagePart = std::string();
+        for (const char* name : {"alpha", "beta", "gamma"})
+            spec.members.push_back(e2e::simplePackage(name, version));
+        return e2e::signedBundle(spec);
+    };
+    installOk(suite(kV1));
+    std::string next = suite(kV2);
+    std::vector<size_t> memberStarts;
+    size_t at = pkgwriter::kWriterFileHeaderSize;
+    for (const Part& part : e2e::splitParts(next)) {
+        if (part.type == pkgwriter::kTypeHeader) memberStarts.push_back(at);
+        at += pkgwriter::kWriterPartHeaderSize + part.payload.size();
+    }
+    ASSERT_EQ(memberStarts.size(), 3u);
+    const std::string broken = "ERROR: installation of suite-2.0 failed: broken package\n";
+    std::vector<Case> cases = {
+        // Complete members, then nothing: the declared length tells that the
+        // rest is missing, and the old members must not be taken for dropped.
+        {"cut after the first member", next.substr(0, memberStarts[1]), ""},
+        {"cut after the second member", next.substr(0, memberStarts[2]), ""},
+        {"cut inside the second member's header", next.substr(0, memberStarts[1] + 20), ""},
+        {"cut inside the last member", next.substr(0, next.size() - 30), broken},
+    };
+    expectNoTrace(cases);
+    EXPECT_TRUE(root.exists("/flash/var/pdb/gamma"));
 }
 
 }  // namespace

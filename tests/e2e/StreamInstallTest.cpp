@@ -13,7 +13,9 @@ using pkgwriter::PackageSpec;
 constexpr VersionNumber kV1 = makeVersion(1, 0, 'f', 0);
 constexpr VersionNumber kV2 = makeVersion(2, 0, 'f', 0);
 
-std::string decimal(uint32_t v) { return std::to_string(v); }
+std::string decimal(uint32_t v) {
+    return std::to_string(v);
+}
 
 bool contains(const std::string& haystack, const std::string& needle) {
     return haystack.find(needle) != std::string::npos;
@@ -270,8 +272,8 @@ TEST(StreamInstall, BootImagePackageWithBootimageVariable) {
 TEST(StreamInstall, BootFlagWithoutImagePartKeepsTheBootImage) {
     RouterRoot root;
     root.write("/flash/bootimage", "previous boot image");
-    auto result = root.install(e2e::signedPackage(bootPackage(std::nullopt)), {},
-                               {{"bootimage", "yes"}});
+    auto result =
+        root.install(e2e::signedPackage(bootPackage(std::nullopt)), {}, {{"bootimage", "yes"}});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(root.read("/flash/bootimage"), "previous boot image");
     EXPECT_FALSE(root.exists("/flash/boot/vmlinux"));
@@ -290,8 +292,8 @@ TEST(StreamInstall, BootFlagWithoutImagePartKeepsTheBootImage) {
 TEST(StreamInstall, UnrecordedPackageLeavesTheInstalledEntry) {
     RouterRoot root;
     installOk(root, e2e::simplePackage("fw", kV1));
-    std::string entryBefore = root.read("/flash/var/pdb/fw/version") + "|" +
-                              root.read("/flash/var/pdb/fw/files");
+    std::string entryBefore =
+        root.read("/flash/var/pdb/fw/version") + "|" + root.read("/flash/var/pdb/fw/files");
 
     auto patch = e2e::simplePackage("fw", kV2);
     patch.unrecorded = true;

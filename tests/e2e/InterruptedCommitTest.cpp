@@ -1,0 +1,323 @@
+// Interrupted runs, end to end: the built installer is ended abruptly (SIGKILL,
+// as a power loss would end it) just before its Nth file-system change by the
+// preloaded interrupt_at library, for every N in turn.
+// - `--commit` of an upgrade saved with `--safe`, interrupted anywhere and then
+//   run again to the end, must give the very tree an uninterrupted commit gives.
+// - The upgrade run and the stream install ("-"), interrupted anywhere before
+//   their commit starts, must leave the router's directories as they were but
+//   for temporary files and, for the stream install, its copy of the package.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "e2e/RouterRoot.h"
+
+namespace {
+
+using e2e::RouterRoot;
+
+constexpr int kKilledStatus = 128 + SIGKILL;
+constexpr int kRunTimeoutSeconds = 30;
+// Far more changes than any of these runs makes: a bound for the loops.
+constexpr int kChangeLimit = 2000;
+constexpr char kStreamImageCopy[] = "/flash/var/pdb/image";
+constexpr char kPreloadInside[] = "/libinterrupt_at.so";
+
+using Environment = std::map<std::string, std::string>;
+
+pkgwriter::PackageSpec package(const std::string& name, VersionNumber version,
+                               const std::vector<pkgwriter::ContainerFile>& files) {
+    pkgwriter::PackageSpec spec;
+    spec.name = name;
+    spec.version = version;
+    spec.buildTime = 1000;
+    spec.files = files;
+    return spec;
+}
+
+std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+bool isTemporaryName(const std::string& path) {
+    std::string name = baseName(path);
+    return name.size() == 9 && name.compare(0, 3, "tmp") == 0;
+}
+
+// Runs the built installer with "-r ROOT" from outside the root.
+testsupport::ProcessResult runOutside(const RouterRoot& root, const std::vector<std::string>& args,
+                                      const std::string& input, Environment env) {
+    testsupport::ProcessOptions options;
+    options.environment = e2e::withSanitizerOptions(std::move(env));
+    options.input = input;
+    options.timeoutSeconds = kRunTimeoutSeconds;
+    std::vector<std::string> all = {"-r", root.path()};
+    all.insert(all.end(), args.begin(), args.end());
+    return testsupport::runProgram(INSTALLER_BINARY, all, options);
+}
+
+Environment interruptedAt(int change, Environment env, const std::string& preload) {
+    env["LD_PRELOAD"] = preload;
+    env["INTERRUPT_AT"] = std::to_string(change);
+    return env;
+}
+
+std::string report(const testsupport::ProcessResult& result) {
+    return "status " + std::to_string(result.status) + "\nstdout: " + result.out +
+           "\nstderr: " + result.err;
+}
+
+// The router's directories as listed, without temporary files and, when
+// allowed, without the stream install's copy of the package.
+std::string listingWithoutLeftovers(const RouterRoot& root, bool allowStreamImageCopy) {
+    std::vector<std::string> temporaries = root.temporaryFiles();
+    std::set<std::string> skipped(temporaries.begin(), temporaries.end());
+    if (allowStreamImageCopy) skipped.insert(kStreamImageCopy);
+    std::istringstream lines(e2e::routerListing(root));
+    std::string line, kept;
+    while (std::getline(lines, line))
+        if (!skipped.count(line.substr(0, line.find(' ')))) kept += line + "\n";
+    return kept;
+}
+
+// The router's directories saved once, to be put back before every run.
+class SavedTree {
+public:
+    explicit SavedTree(const RouterRoot& root) {
+        for (const std::string& dir : e2e::routerDirectories())
+            e2e::copyTree(root.at(dir), saved_.path() + dir);
+    }
+    void restoreInto(const RouterRoot& root) const {
+        e2e::restoreRouterTree(root, saved_.path());
+    }
+
+private:
+    testsupport::TempDir saved_;
+};
+
+struct Change {
+    std::string operation;
+    std::string path;
+};
+
+// The changes interrupt_at logged, in order.
+std::vector<Change> readChangeLog(const std::string& path) {
+    std::vector<Change> changes;
+    std::ifstream log(path);
+    std::string line;
+    while (std::getline(log, line)) {
+        std::istringstream fields(line);
+        long number = 0;
+        Change change;
+        fields >> number >> change.operation >> change.path;
+        changes.push_back(change);
+    }
+    return changes;
+}
+
+// The 1-based number of the first change that a commit makes: before it, a run
+// only writes files and deletes temporary files it made itself.
+size_t firstCommitChange(const std::vector<Change>& changes) {
+    for (size_t i = 0; i < changes.size(); ++i) {
+        const Change& c = changes[i];
+        bool writes = c.operation == "write" || c.operation == "writev" ||
+                      c.operation == "pwrite" || c.operation == "pwrite64";
+        bool dropsTemporary =
+            (c.operation == "unlink" || c.operation == "unlinkat") && isTemporaryName(c.path);
+        if (!writes && !dropsTemporary) return i + 1;
+    }
+    return changes.size() + 1;
+}
+
+// A router with two installed packages (alpha 1.0, with a file that its next
+// version drops, and beta, scheduled for uninstall) and an upload directory
+// holding alpha 2.0, a new package gamma, a boot-image package and a package
+// kept whole for its image part: the upgrade removes files and directories,
+// links the boot image, and moves new files and package files into place.
+class UpgradeScene {
+public:
+    UpgradeScene() {
+        e2e::prepareUpgradeRoot(root);
+        for (const auto& spec : {package("alpha", makeVersion(1, 0, 'f', 0),
+                                         {e2e::file("opt/alpha/README", "alpha 1\n"),
+                                          e2e::file("opt/alpha/old", "dropped by alpha 2\n")}),
+                                 package("beta", makeVersion(1, 0, 'f', 0),
+                                         {e2e::file("opt/beta/README", "beta\n"),
+                                          e2e::file("bin/beta", "#!/bin/sh\n", 0755)})}) {
+            testsupport::ProcessResult r = runOutside(root, {"-"}, e2e::signedPackage(spec), {});
+            setupReport += report(r);
+            setupOk = setupOk && r.status == 0;
+        }
+        root.write("/ram/pdb/beta/schedule", "uninstall\n");
+
+        root.write("/flash/rw/pckg/alpha.npk",
+                   e2e::signedPackage(package("alpha", makeVersion(2, 0, 'f', 0),
+                                              {e2e::file("opt/alpha/README", "alpha 2\n"),
+                                               e2e::file("bin/alpha", "#!/bin/sh\n", 0755)})));
+        root.write("/flash/rw/pckg/gamma.npk",
+                   e2e::signedPackage(package("gamma", makeVersion(1, 0, 'f', 0),
+                                              {e2e::file("opt/gamma/data", "gamma\n")})));
+        auto kernel = package("kernel", makeVersion(1, 0, 'f', 0),
+                              {e2e::file("opt/kernel/modules", "not extracted\n")});
+        kernel.flags = 1;
+        kernel.imagePart = std::string("KERNEL IMAGE");
+        kernelFile = e2e::signedPackage(kernel);
+        root.write("/flash/rw/pckg/kernel.npk", kernelFile);
+        auto delta =
+            package("delta", makeVersion(1, 0, 'f', 0), {e2e::file("opt/delta/README", "delta\n")});
+        delta.imagePart = std::string("DELTA IMAGE");
+        deltaFile = e2e::signedPackage(delta);
+        root.write("/flash/rw/pckg/delta.npk", deltaFile);
+        unlink(root.at("/flash/postlog").c_str());
+    }
+
+    // "bootimage" makes the kernel package the boot image.
+    static Environment environment() { return {{"bootimage", "1"}}; }
+
+    // What the upgrade must have done, however it was committed.
+    void expectApplied() const {
+        EXPECT_EQ(root.read("/flash/opt/alpha/README"), "alpha 2\n");
+        EXPECT_TRUE(root.exists("/flash/bin/alpha"));
+        EXPECT_FALSE(root.exists("/flash/opt/alpha/old"));
+        EXPECT_FALSE(root.exists("/flash/opt/beta/README"));
+        EXPECT_FALSE(root.exists("/flash/bin/beta"));
+        EXPECT_FALSE(root.exists("/flash/var/pdb/beta"));
+        EXPECT_EQ(root.read("/flash/opt/gamma/data"), "gamma\n");
+        EXPECT_EQ(root.read("/flash/bootimage"), kernelFile);
+        char text[64] = {};
+        ssize_t n = readlink(root.at("/flash/var/pdb/kernel/image").c_str(), text, sizeof text - 1);
+        EXPECT_EQ(std::string(text, n > 0 ? static_cast<size_t>(n) : 0), "/flash/bootimage");
+        EXPECT_EQ(root.read("/flash/var/pdb/delta/image"), deltaFile);
+        EXPECT_TRUE(root.exists("/flash/PCKGS_CHANGED"));
+        EXPECT_TRUE(root.temporaryFiles().empty());
+    }
+
+    RouterRoot root;
+    bool setupOk = true;
+    std::string setupReport;
+    std::string kernelFile;
+    std::string deltaFile;
+};
+
+size_t lineCount(const std::string& text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST(InterruptedCommit, ResumedCommitGivesTheTreeOfAnUninterruptedOne) {
+    UpgradeScene scene;
+    ASSERT_TRUE(scene.setupOk) << scene.setupReport;
+    const RouterRoot& root = scene.root;
+    // --commit acts on the real "/ram/MANIFEST", before any -r: it has to run
+    // inside the root, and LD_PRELOAD needs the dynamically linked installer.
+    std::string why;
+    if (!e2e::installDynamicInstaller(root, {INTERRUPT_PRELOAD}, &why)) GTEST_SKIP() << why;
+
+    testsupport::ProcessResult saved = runOutside(root, {"--safe"}, "", scene.environment());
+    ASSERT_EQ(saved.status, 0) << report(saved);
+    std::string manifest = root.read("/ram/MANIFEST");
+    ASSERT_FALSE(manifest.empty());
+    unlink(root.at("/flash/postlog").c_str());
+    SavedTree savedTree(root);
+
+    testsupport::ProcessResult whole = e2e::runDynamicInside(root, {"--commit"});
+    ASSERT_EQ(whole.status, 0) << report(whole);
+    scene.expectApplied();
+    std::string reference = e2e::routerListing(root);
+
+    int changes = -1;
+    std::vector<std::string> failures;
+    for (int n = 1; n <= kChangeLimit && changes < 0; ++n) {
+        savedTree.restoreInto(root);
+        testsupport::ProcessResult cut = e2e::runDynamicInside(
+            root, {"--commit"}, interruptedAt(n, {}, kPreloadInside), kRunTimeoutSeconds);
+        if (cut.status != kKilledStatus) {
+            // Fewer than n changes: this run went through.
+            changes = n - 1;
+            EXPECT_EQ(cut.status, 0) << report(cut);
+            EXPECT_EQ(e2e::routerListing(root), reference) << "commit of " << changes << " changes";
+            break;
+        }
+        testsupport::ProcessResult resumed =
+            e2e::runDynamicInside(root, {"--commit"}, {}, kRunTimeoutSeconds);
+        std::string after = e2e::routerListing(root);
+        if (resumed.status != 0 || after != reference)
+            failures.push_back("interrupted before change " + std::to_string(n) +
+                               ", then resumed: " + report(resumed) + "\ntree:\n" + after);
+    }
+    for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
+    EXPECT_EQ(failures.size(), 0u) << "of " << changes << " interruption points";
+    // Every manifest line makes at least one change.
+    EXPECT_GE(changes, static_cast<int>(lineCount(manifest))) << manifest;
+    std::printf("--commit of %zu manifest lines: %d interruption points\n", lineCount(manifest),
+                changes);
+}
+
+// Interrupts a run before each of its changes up to the first of its commit,
+// and expects the tree as it was but for leftovers.
+void expectUnchangedWhenInterruptedBeforeCommit(const RouterRoot& root,
+                                                const std::vector<std::string>& args,
+                                                const std::string& input, const Environment& env,
+                                                bool allowStreamImageCopy) {
+    SavedTree savedTree(root);
+    std::string before = e2e::routerListing(root);
+
+    testsupport::TempDir logDir;
+    std::string logPath = logDir / "changes";
+    Environment counting = interruptedAt(0, env, INTERRUPT_PRELOAD);
+    counting["INTERRUPT_LOG"] = logPath;
+    testsupport::ProcessResult whole = runOutside(root, args, input, counting);
+    ASSERT_EQ(whole.status, 0) << report(whole);
+    ASSERT_NE(e2e::routerListing(root), before) << "the run changed nothing";
+    std::vector<Change> changes = readChangeLog(logPath);
+    size_t commitStart = firstCommitChange(changes);
+    ASSERT_GT(commitStart, 1u) << "no change before the commit";
+    ASSERT_LE(commitStart, changes.size()) << "no commit seen";
+
+    size_t leftovers = 0;
+    for (size_t n = 1; n <= commitStart; ++n) {
+        savedTree.restoreInto(root);
+        testsupport::ProcessResult cut =
+            runOutside(root, args, input, interruptedAt(static_cast<int>(n), env, INTERRUPT_PRELOAD));
+        ASSERT_EQ(cut.status, kKilledStatus) << "before change " << n << ": " << report(cut);
+        EXPECT_EQ(listingWithoutLeftovers(root, allowStreamImageCopy), before)
+            << "interrupted before change " << n << " (" << changes[n - 1].operation << " "
+            << changes[n - 1].path << ")";
+        leftovers += root.temporaryFiles().size();
+    }
+    // The sweep reached the staged files: some interruption left them behind.
+    EXPECT_GT(leftovers, 0u);
+    std::printf("%zu interruption points before the commit\n", commitStart);
+}
+
+TEST(InterruptedCommit, UpgradeRunInterruptedBeforeItsCommitChangesNothing) {
+    UpgradeScene scene;
+    ASSERT_TRUE(scene.setupOk) << scene.setupReport;
+    expectUnchangedWhenInterruptedBeforeCommit(scene.root, {}, "", scene.environment(), false);
+    scene.expectApplied();
+}
+
+TEST(InterruptedCommit, StreamInstallInterruptedBeforeItsCommitChangesNothing) {
+    RouterRoot root;
+    testsupport::ProcessResult earlier = runOutside(
+        root, {"-"},
+        e2e::signedPackage(package("alpha", makeVersion(1, 0, 'f', 0),
+                                   {e2e::file("opt/alpha/README", "alpha 1\n"),
+                                    e2e::file("opt/alpha/old", "dropped by alpha 2\n")})),
+        {});
+    ASSERT_EQ(earlier.status, 0) << report(earlier);
+    unlink(root.at("/flash/postlog").c_str());
+    // An image part makes the stream install keep its copy of the package.
+    auto next = package("alpha", makeVersion(2, 0, 'f', 0),
+                        {e2e::file("opt/alpha/README", "alpha 2\n"),
+                         e2e::file("bin/alpha", "#!/bin/sh\n", 0755)});
+    next.imagePart = std::string("ALPHA IMAGE");
+    std::string input = e2e::signedPackage(next);
+    expectUnchangedWhenInterruptedBeforeCommit(root, {"-"}, input, {}, true);
+    EXPECT_EQ(root.read("/flash/var/pdb/alpha/image"), input);
+    EXPECT_FALSE(root.exists("/flash/opt/alpha/old"));
+}
+
+}  // namespace
