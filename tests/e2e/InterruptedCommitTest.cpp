@@ -11,7 +11,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -255,12 +258,14 @@ TEST(InterruptedCommit, ResumedCommitGivesTheTreeOfAnUninterruptedOne) {
                 changes);
 }
 
-// Interrupts a run before each of its changes up to the first of its commit,
-// and expects the tree as it was but for leftovers.
+// Runs the installer once to the end (checkApplied judges the result), then
+// interrupts it before each of its changes up to the first of its commit, and
+// expects the tree as it was but for leftovers.
 void expectUnchangedWhenInterruptedBeforeCommit(const RouterRoot& root,
                                                 const std::vector<std::string>& args,
                                                 const std::string& input, const Environment& env,
-                                                bool allowStreamImageCopy) {
+                                                bool allowStreamImageCopy,
+                                                const std::function<void()>& checkApplied) {
     SavedTree savedTree(root);
     std::string before = e2e::routerListing(root);
 
@@ -271,6 +276,7 @@ void expectUnchangedWhenInterruptedBeforeCommit(const RouterRoot& root,
     testsupport::ProcessResult whole = runOutside(root, args, input, counting);
     ASSERT_EQ(whole.status, 0) << report(whole);
     ASSERT_NE(e2e::routerListing(root), before) << "the run changed nothing";
+    checkApplied();
     std::vector<Change> changes = readChangeLog(logPath);
     size_t commitStart = firstCommitChange(changes);
     ASSERT_GT(commitStart, 1u) << "no change before the commit";
@@ -295,8 +301,8 @@ void expectUnchangedWhenInterruptedBeforeCommit(const RouterRoot& root,
 TEST(InterruptedCommit, UpgradeRunInterruptedBeforeItsCommitChangesNothing) {
     UpgradeScene scene;
     ASSERT_TRUE(scene.setupOk) << scene.setupReport;
-    expectUnchangedWhenInterruptedBeforeCommit(scene.root, {}, "", scene.environment(), false);
-    scene.expectApplied();
+    expectUnchangedWhenInterruptedBeforeCommit(scene.root, {}, "", scene.environment(), false,
+                                               [&] { scene.expectApplied(); });
 }
 
 TEST(InterruptedCommit, StreamInstallInterruptedBeforeItsCommitChangesNothing) {
@@ -315,9 +321,12 @@ TEST(InterruptedCommit, StreamInstallInterruptedBeforeItsCommitChangesNothing) {
                          e2e::file("bin/alpha", "#!/bin/sh\n", 0755)});
     next.imagePart = std::string("ALPHA IMAGE");
     std::string input = e2e::signedPackage(next);
-    expectUnchangedWhenInterruptedBeforeCommit(root, {"-"}, input, {}, true);
-    EXPECT_EQ(root.read("/flash/var/pdb/alpha/image"), input);
-    EXPECT_FALSE(root.exists("/flash/opt/alpha/old"));
+    expectUnchangedWhenInterruptedBeforeCommit(root, {"-"}, input, {}, true, [&] {
+        EXPECT_EQ(root.read("/flash/var/pdb/alpha/image"), input);
+        EXPECT_EQ(root.read("/flash/opt/alpha/README"), "alpha 2\n");
+        EXPECT_FALSE(root.exists("/flash/opt/alpha/old"));
+        EXPECT_FALSE(root.exists(kStreamImageCopy));
+    });
 }
 
 }  // namespace
