@@ -28,8 +28,15 @@ void linkTarget(const std::string& text, const std::string& target) {
     if (symlink(text.c_str(), target.c_str()) != 0) perror("symlink");
 }
 
-void moveTarget(const std::string& source, const std::string& target, bool spinner) {
-    makeDirectories(parentDirectory(target));
+void moveTarget(const std::string& source, const std::string& target, bool spinner,
+                std::string& lastParent) {
+    // Moves come in path order, so the files of one directory follow each
+    // other: its parent needs making only once.
+    std::string parent = parentDirectory(target);
+    if (parent != lastParent) {
+        makeDirectories(parent);
+        lastParent = parent;
+    }
     if (rename(source.c_str(), target.c_str()) == 0) return;
     if (errno == EXDEV) {
         // The copy reports its own failure; the source stays either way.
@@ -51,9 +58,10 @@ void FsTransaction::commit(bool spinner) {
     // New files were written through streams that may still sit in the page
     // cache; they must reach the flash before a rename makes them the only copy.
     sync();
+    std::string lastParent;
     for (const auto& [target, entry] : entries) {
         if (entry.kind == FsEntryKind::Move || entry.kind == FsEntryKind::NewFile)
-            moveTarget(entry.source, target, spinner);
+            moveTarget(entry.source, target, spinner, lastParent);
     }
     // The renames themselves, and any copies, are durable only after this.
     sync();

@@ -44,6 +44,11 @@ public:
     bool empty() const { return entries.empty(); }
     // ordered by byte-wise path comparison
     std::map<std::string, FsEntry> entries;
+
+    // Staging creates no directory, so while a transaction is being filled the
+    // nearest existing ancestor of a directory stays the same: temporary-file
+    // placement remembers its answers instead of walking up again.
+    std::map<std::string, std::string> placementAncestors;
 };
 
 // dirname semantics: trailing slashes do not count, "/" gives "/", a bare name ".".

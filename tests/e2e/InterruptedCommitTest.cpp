@@ -30,6 +30,9 @@ constexpr int kRunTimeoutSeconds = 30;
 constexpr int kChangeLimit = 2000;
 constexpr char kStreamImageCopy[] = "/flash/var/pdb/image";
 constexpr char kPreloadInside[] = "/libinterrupt_at.so";
+// Larger than a file stream's buffer, so that such a file is written in several
+// pieces and an interruption can fall between them.
+constexpr size_t kBlobSize = 40000;
 
 using Environment = std::map<std::string, std::string>;
 
@@ -157,9 +160,11 @@ public:
         root.write("/ram/pdb/beta/schedule", "uninstall\n");
 
         root.write("/flash/rw/pckg/alpha.npk",
-                   e2e::signedPackage(package("alpha", makeVersion(2, 0, 'f', 0),
-                                              {e2e::file("opt/alpha/README", "alpha 2\n"),
-                                               e2e::file("bin/alpha", "#!/bin/sh\n", 0755)})));
+                   e2e::signedPackage(package(
+                       "alpha", makeVersion(2, 0, 'f', 0),
+                       {e2e::file("opt/alpha/README", "alpha 2\n"),
+                        e2e::file("opt/alpha/blob", e2e::incompressibleBytes(kBlobSize, 7)),
+                        e2e::file("bin/alpha", "#!/bin/sh\n", 0755)})));
         root.write("/flash/rw/pckg/gamma.npk",
                    e2e::signedPackage(package("gamma", makeVersion(1, 0, 'f', 0),
                                               {e2e::file("opt/gamma/data", "gamma\n")})));
@@ -183,6 +188,7 @@ public:
     // What the upgrade must have done, however it was committed.
     void expectApplied() const {
         EXPECT_EQ(root.read("/flash/opt/alpha/README"), "alpha 2\n");
+        EXPECT_EQ(root.read("/flash/opt/alpha/blob"), e2e::incompressibleBytes(kBlobSize, 7));
         EXPECT_TRUE(root.exists("/flash/bin/alpha"));
         EXPECT_FALSE(root.exists("/flash/opt/alpha/old"));
         EXPECT_FALSE(root.exists("/flash/opt/beta/README"));
@@ -318,12 +324,14 @@ TEST(InterruptedCommit, StreamInstallInterruptedBeforeItsCommitChangesNothing) {
     // An image part makes the stream install keep its copy of the package.
     auto next = package("alpha", makeVersion(2, 0, 'f', 0),
                         {e2e::file("opt/alpha/README", "alpha 2\n"),
+                         e2e::file("opt/alpha/blob", e2e::incompressibleBytes(kBlobSize, 7)),
                          e2e::file("bin/alpha", "#!/bin/sh\n", 0755)});
     next.imagePart = std::string("ALPHA IMAGE");
     std::string input = e2e::signedPackage(next);
     expectUnchangedWhenInterruptedBeforeCommit(root, {"-"}, input, {}, true, [&] {
         EXPECT_EQ(root.read("/flash/var/pdb/alpha/image"), input);
         EXPECT_EQ(root.read("/flash/opt/alpha/README"), "alpha 2\n");
+        EXPECT_EQ(root.read("/flash/opt/alpha/blob"), e2e::incompressibleBytes(kBlobSize, 7));
         EXPECT_FALSE(root.exists("/flash/opt/alpha/old"));
         EXPECT_FALSE(root.exists(kStreamImageCopy));
     });
