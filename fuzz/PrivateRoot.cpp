@@ -23,6 +23,8 @@ namespace {
 
 const char* const kBaseDirectories[] = {"/flash/var/pdb", "/ram", "/rw"};
 constexpr const char* kMemoryDirectory = "/dev/shm";
+// "tmp" and the six characters mkstemp fills in
+constexpr size_t kTemporaryNameSize = 9;
 const char* const kPathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict="};
 
 // First path components inside the root that hold mounts; never listed or removed.
@@ -214,6 +216,20 @@ std::string treeListing() {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     return text;
+}
+
+std::string temporaryFiles() {
+    std::vector<std::string> lines;
+    listTree("/", lines);
+    std::string found;
+    for (const std::string& line : lines) {
+        if (line[0] != 'f') continue;
+        std::string path = line.substr(2, line.rfind(' ') - 2);
+        std::string name = path.substr(path.rfind('/') + 1);
+        if (name.size() == kTemporaryNameSize && name.compare(0, 3, "tmp") == 0)
+            found += path + "\n";
+    }
+    return found;
 }
 
 }  // namespace fuzzsupport

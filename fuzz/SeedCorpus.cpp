@@ -170,6 +170,17 @@ std::vector<std::pair<std::string, std::string>> packageSeeds() {
     bundle.members = {core, extra, package("old", v(1, 5))};
     seeds.emplace_back("bundle", pkgwriter::writeBundle(bundle, &key));
 
+    // A default-off member that another member needs: installed disabled, then
+    // enabled again by the planner within the same transaction.
+    BundleSpec pair = bundle;
+    pair.name = "pair";
+    pair.provides.clear();
+    pair.defaultOff = {"pair-lib"};
+    PackageSpec app = package("pair-app", v(1, 0));
+    app.dependencies = {{"pair-lib", 0, 0, 0}};
+    pair.members = {package("pair-lib", v(1, 0)), app};
+    seeds.emplace_back("bundle-needed-default-off", pkgwriter::writeBundle(pair, &key));
+
     BundleSpec kept = bundle;
     kept.name = "kept";
     kept.imagePart = std::string(300, 'B');

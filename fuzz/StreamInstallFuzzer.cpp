@@ -4,8 +4,9 @@
 //  - a failed install is cancelled, and must then leave the tree exactly as it
 //    was: no temporary file, no directory, nothing of the package;
 //  - a successful one is committed (only signed packages get that far, so these
-//    are the seeds and their mutations outside the signed bytes), the database
-//    it wrote is read back, and the root is then rebuilt for the next run.
+//    are the seeds and their mutations outside the signed bytes) and must leave
+//    no temporary file behind; the database it wrote is read back, and the root
+//    is then rebuilt for the next run.
 // The reader's copy of what it consumed must be a prefix of the input.
 //
 // The input's hash picks the install flags, the "bootimage" variable and the
@@ -110,6 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     if (result == 0) {
         transaction.commit(false);
+        const std::string leftovers = fuzzsupport::temporaryFiles();
+        if (!leftovers.empty())
+            expectationFailed("a committed install left temporary files", leftovers);
         fuzzsupport::resetContext(context);
         loadInstalledPackages(context, false, kArchitecture);
         fuzzsupport::resetContext(context);

@@ -9,39 +9,44 @@
 #include <string>
 #include <vector>
 
+#include "package/FileContainer.h"
+#include "package/PackageHeader.h"
+#include "package/PartReader.h"
 #include "planning/VersionNumber.h"
+#include "tools/Signer.h"
 
 namespace pkgwriter {
 
-constexpr uint32_t kWriterMagicRegular = 0xBAD0F11Eu;
-constexpr uint32_t kWriterMagicUnrecorded = 0xA1100FFBu;
-constexpr size_t kWriterFileHeaderSize = 8;
-constexpr size_t kWriterPartHeaderSize = 6;
-constexpr size_t kWriterNameFieldSize = 16;
-constexpr size_t kWriterHeaderPayloadSize = 32;
-constexpr size_t kWriterDependencyEntrySize = 32;
-constexpr size_t kContainerEntryHeaderSize = 30;
-constexpr size_t kSignatureDigestSize = 20;
-constexpr size_t kSignaturePartSize = 68;
+// The writer speaks the installer's own format constants.
+constexpr uint32_t kWriterMagicRegular = kMagicRegular;
+constexpr uint32_t kWriterMagicUnrecorded = kMagicUnrecorded;
+constexpr size_t kWriterFileHeaderSize = kFileHeaderSize;
+constexpr size_t kWriterPartHeaderSize = kPartHeaderSize;
+constexpr size_t kWriterNameFieldSize = kNameFieldSize;
+constexpr size_t kWriterHeaderPayloadSize = kHeaderPartSize;
+constexpr size_t kWriterDependencyEntrySize = kDependencyEntrySize;
+constexpr size_t kContainerEntryHeaderSize = ::kContainerEntryHeaderSize;
+constexpr size_t kSignatureDigestSize = SHA1::kDigestSize;
+constexpr size_t kSignaturePartSize = pkgsign::kSignaturePayloadSize;
 
 // Part type codes.
 enum WriterPartType : uint16_t {
-    kTypeHeader = 1,
-    kTypeDescription = 2,
-    kTypeDependencies = 3,
-    kTypeContainer = 4,
-    kTypeSignature = 9,
-    kTypeArchitecture = 16,
-    kTypeConflicts = 17,
-    kTypeBundleHeader = 18,
-    kTypeProvides = 19,
-    kTypeDefaultOff = 20,
-    kTypeImage = 21,
-    kTypeNote = 23,
-    kTypeAuxText = 24,
+    kTypeHeader = kPartHeader,
+    kTypeDescription = kPartDescription,
+    kTypeDependencies = kPartDependencies,
+    kTypeContainer = kPartFileContainer,
+    kTypeSignature = kPartSignature,
+    kTypeArchitecture = kPartArchitecture,
+    kTypeConflicts = kPartConflicts,
+    kTypeBundleHeader = kPartBundleHeader,
+    kTypeProvides = kPartProvides,
+    kTypeDefaultOff = kPartDefaultOff,
+    kTypeImage = kPartImage,
+    kTypeNote = kPartNote,
+    kTypeAuxText = kPartAuxText,
 };
 
-constexpr uint16_t kModeTypeFile = 0x8000;
+constexpr uint16_t kModeTypeFile = kModeRegularFile;
 constexpr uint16_t kModeTypeDirectory = 0x4000;
 constexpr uint16_t kModeTypeSymlink = 0xA000;
 constexpr uint16_t kModePermissionMask = 07777;
