@@ -129,7 +129,7 @@ void mountFuzzerPaths(const std::string& root, int* argc, char*** argv) {
             args.push_back(arg);
             continue;
         }
-        if (arg[0] != '-') {
+        if (!arg.empty() && arg[0] != '-') {
             arg = absolute(arg, cwd);
             mountInside(root, arg);
         }

@@ -7,7 +7,6 @@
 //   their commit starts, must leave the router's directories as they were but
 //   for temporary files and, for the stream install, its copy of the package.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <unistd.h>
 
@@ -46,7 +45,9 @@ pkgwriter::PackageSpec package(const std::string& name, VersionNumber version,
     return spec;
 }
 
-std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+std::string baseName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
 
 bool isTemporaryName(const std::string& path) {
     std::string name = baseName(path);
@@ -96,9 +97,7 @@ public:
         for (const std::string& dir : e2e::routerDirectories())
             e2e::copyTree(root.at(dir), saved_.path() + dir);
     }
-    void restoreInto(const RouterRoot& root) const {
-        e2e::restoreRouterTree(root, saved_.path());
-    }
+    void restoreInto(const RouterRoot& root) const { e2e::restoreRouterTree(root, saved_.path()); }
 
 private:
     testsupport::TempDir saved_;
@@ -160,11 +159,11 @@ public:
         root.write("/ram/pdb/beta/schedule", "uninstall\n");
 
         root.write("/flash/rw/pckg/alpha.npk",
-                   e2e::signedPackage(package(
-                       "alpha", makeVersion(2, 0, 'f', 0),
-                       {e2e::file("opt/alpha/README", "alpha 2\n"),
-                        e2e::file("opt/alpha/blob", e2e::incompressibleBytes(kBlobSize, 7)),
-                        e2e::file("bin/alpha", "#!/bin/sh\n", 0755)})));
+                   e2e::signedPackage(
+                       package("alpha", makeVersion(2, 0, 'f', 0),
+                               {e2e::file("opt/alpha/README", "alpha 2\n"),
+                                e2e::file("opt/alpha/blob", e2e::incompressibleBytes(kBlobSize, 7)),
+                                e2e::file("bin/alpha", "#!/bin/sh\n", 0755)})));
         root.write("/flash/rw/pckg/gamma.npk",
                    e2e::signedPackage(package("gamma", makeVersion(1, 0, 'f', 0),
                                               {e2e::file("opt/gamma/data", "gamma\n")})));
@@ -291,8 +290,8 @@ void expectUnchangedWhenInterruptedBeforeCommit(const RouterRoot& root,
     size_t leftovers = 0;
     for (size_t n = 1; n <= commitStart; ++n) {
         savedTree.restoreInto(root);
-        testsupport::ProcessResult cut =
-            runOutside(root, args, input, interruptedAt(static_cast<int>(n), env, INTERRUPT_PRELOAD));
+        testsupport::ProcessResult cut = runOutside(
+            root, args, input, interruptedAt(static_cast<int>(n), env, INTERRUPT_PRELOAD));
         ASSERT_EQ(cut.status, kKilledStatus) << "before change " << n << ": " << report(cut);
         EXPECT_EQ(listingWithoutLeftovers(root, allowStreamImageCopy), before)
             << "interrupted before change " << n << " (" << changes[n - 1].operation << " "

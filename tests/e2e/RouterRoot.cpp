@@ -284,6 +284,10 @@ bool staticInstallerAvailable(std::string* why) {
     return false;
 }
 
+bool sanitizedBuild() {
+    return kSanitizedBuild;
+}
+
 void copyTree(const std::string& from, const std::string& to) {
     struct stat st;
     if (lstat(from.c_str(), &st) != 0) return;
@@ -337,8 +341,9 @@ bool installDynamicInstaller(const RouterRoot& root, const std::vector<std::stri
                              std::string* why) {
     if (kSanitizedBuild) {
         if (why)
-            *why = "the sanitizer runtime of this build needs /proc, which the root lacks, "
-                   "to run the installer inside it";
+            *why =
+                "the sanitizer runtime of this build needs /proc, which the root lacks, "
+                "to run the installer inside it";
         return false;
     }
     std::vector<std::string> libraries = sharedLibrariesOf(INSTALLER_BINARY);

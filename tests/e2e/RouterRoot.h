@@ -104,6 +104,9 @@ namespace e2e {
 // Whether the static installer that runInside copies into the root was built;
 // the sanitizer build has none. why receives the reason when it is missing.
 bool staticInstallerAvailable(std::string* why);
+// Whether this build runs under AddressSanitizer (every program then starts
+// several times slower).
+bool sanitizedBuild();
 
 // Copies every entry below from into to (created when missing), keeping
 // permission bits and link texts.
@@ -142,3 +145,12 @@ constexpr int kSanitizerExitStatus = 86;
 std::map<std::string, std::string> withSanitizerOptions(std::map<std::string, std::string> env);
 
 }  // namespace e2e
+
+// Skips the current test when the static installer that runInside needs was not
+// built. For use in a test body.
+#define SKIP_WITHOUT_STATIC_INSTALLER()                            \
+    do {                                                           \
+        std::string whyNoStaticInstaller;                          \
+        if (!e2e::staticInstallerAvailable(&whyNoStaticInstaller)) \
+            GTEST_SKIP() << whyNoStaticInstaller;                  \
+    } while (0)

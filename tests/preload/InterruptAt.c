@@ -84,8 +84,8 @@ static void* nextSymbol(const char* name) {
 }
 
 /* Looks the wrapped function up once, in the libraries after this one. */
-#define REAL(name)                       \
-    static __typeof__(&name) real_;      \
+#define REAL(name)                  \
+    static __typeof__(&name) real_; \
     if (!real_) real_ = (__typeof__(&name))nextSymbol(#name)
 
 int rename(const char* from, const char* to) {
