@@ -85,10 +85,11 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
         oldMembers.erase(member.name);
         if (outBootImage && memberBoot) *outBootImage = true;
     }
-    // A stream that ends before the length its file header declares has lost
-    // members: installing the ones that arrived would pass a damaged bundle
-    // off as complete.
-    if (reader.currentType < 0 && reader.partOffset() < reader.expectedSize)
+    // The members must run to the end of the stream as its file header declares
+    // it. A stream cut short, or a part where a member header should be, has
+    // lost members: installing the ones that arrived would pass a damaged
+    // bundle off as complete.
+    if (reader.currentType >= 0 || reader.partOffset() < reader.expectedSize)
         return kBundleUnreadable;
     if (handled == 0) return kBundleNoMember;
 
