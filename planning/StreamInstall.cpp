@@ -35,7 +35,9 @@ void skipImagePart(PackageRecord& record, PartReader& reader) {
         showInstallProgress(record, reader);
         uint32_t step = left < kImageSkipStep ? left : kImageSkipStep;
         left -= step;
-        reader.seekg(step, std::ios::cur);
+        // A stream that ends inside the part ends the skip: a damaged length
+        // must not keep the loop drawing progress for gigabytes never sent.
+        if (!reader.seekg(step, std::ios::cur)) break;
     }
     reader.nextPart();
 }

@@ -31,8 +31,12 @@ void FsTransaction::remove(const std::string& path) {
         return;
     }
     // Nothing to delete at commit, and nothing else staged for the path should
-    // happen either; files staged as sources stay where they are.
-    entries.erase(path);
+    // happen either. Moved sources stay where they are, but a temporary file
+    // of our own would be left behind with nothing pointing at it.
+    auto it = entries.find(path);
+    if (it == entries.end()) return;
+    if (it->second.kind == FsEntryKind::NewFile) unlink(it->second.source.c_str());
+    entries.erase(it);
 }
 
 bool FsTransaction::claimDirectory(const std::string& path) {
