@@ -32,6 +32,7 @@ std::string linkText(const RouterRoot& root, const std::string& inside) {
 }
 
 TEST(CommandLine, NoArgumentsRunTheUpgrade) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     RouterRoot root;
     e2e::prepareUpgradeRoot(root);
     e2e::upload(root, e2e::kUploads, "up.npk", package("uploaded"));
@@ -144,6 +145,7 @@ TEST(CommandLine, CleanupAndShowPrecedence) {
 }
 
 TEST(CommandLine, EmptyRootMeansNoChangeOfRoot) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     RouterRoot root;
     ASSERT_EQ(root.install(package("inside")).status, 0);
     // Run inside the root: an empty "-r" must not try to change root again.
@@ -228,6 +230,7 @@ void writeManifest(const RouterRoot& root) {
 }
 
 TEST(CommandLine, CommitAppliesTheManifestAndKeepsIt) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     RouterRoot root;
     writeManifest(root);
     auto first = root.runInside({"--commit"});
@@ -259,6 +262,7 @@ TEST(CommandLine, CommitAppliesTheManifestAndKeepsIt) {
 }
 
 TEST(CommandLine, CommitAcrossFileSystemsTurnsTheSpinner) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     std::string why;
     if (!testsupport::tmpfsMountsAvailable(&why))
         GTEST_SKIP() << "tmpfs mounts in a private namespace are refused: " << why;
@@ -281,6 +285,7 @@ TEST(CommandLine, CommitAcrossFileSystemsTurnsTheSpinner) {
 }
 
 TEST(CommandLine, CancelDropsTheManifestOnly) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     RouterRoot root;
     writeManifest(root);
     std::string before = root.listing();
@@ -301,6 +306,7 @@ TEST(CommandLine, CancelDropsTheManifestOnly) {
 }
 
 TEST(CommandLine, CommitAndCancelActDuringTheScan) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     RouterRoot root;
     writeManifest(root);
     root.write("/inner/ram/MANIFEST", "U /flash/inner-old\n");

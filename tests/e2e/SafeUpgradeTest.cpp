@@ -107,6 +107,7 @@ TEST_F(SafeUpgrade, ManifestHoldsTheMarkerAmongTheStagedEntriesAndFlashIsUntouch
 }
 
 TEST_F(SafeUpgrade, CommitAppliesWhatADirectUpgradeWouldHaveDone) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     ASSERT_EQ(result.status, 0) << result.out;
     auto committed = root.runInside({"--commit"});
     EXPECT_EQ(committed.status, 0) << committed.out << committed.err;
@@ -127,6 +128,7 @@ TEST_F(SafeUpgrade, CommitAppliesWhatADirectUpgradeWouldHaveDone) {
 }
 
 TEST_F(SafeUpgrade, CancelDropsTheManifestAndChangesNothing) {
+    SKIP_WITHOUT_STATIC_INSTALLER();
     ASSERT_EQ(result.status, 0) << result.out;
     std::string afterSafeRun = root.listing();
     auto cancelled = root.runInside({"--cancel"});
