@@ -76,17 +76,17 @@ public:
         for (int i = 0; i < kPackageCount; ++i) {
             char name[16];
             std::snprintf(name, sizeof name, "pkg%02d", i);
-            pkgwriter::PackageSpec spec;
-            spec.name = name;
-            spec.version = makeVersion(6, 2, kStageFinal, static_cast<uint8_t>(i));
-            spec.buildTime = 1700000000u + static_cast<uint32_t>(i);
-            spec.note = "benchmark package";
-            spec.dependencies = {{"base", 1, 0, 0}};
-            spec.imagePart = std::string(kImageSize, '\0');
-            spec.files = {{pkgwriter::EntryType::File, "flash/bin/tool", 0755, 0, "x"}};
+            pkgwriter::PackageRecipe recipe;
+            recipe.name = name;
+            recipe.version = makeVersion(6, 2, kStageFinal, static_cast<uint8_t>(i));
+            recipe.buildTime = 1700000000u + static_cast<uint32_t>(i);
+            recipe.note = "benchmark package";
+            recipe.dependencies = {{"base", 1, 0, 0}};
+            recipe.imagePart = std::string(kImageSize, '\0');
+            recipe.files = {{pkgwriter::EntryType::File, "flash/bin/tool", 0755, 0, "x"}};
             std::string dir = path + "/flash/var/pdb/" + name;
             makeDirs(dir);
-            std::string image = pkgwriter::writePackage(spec);
+            std::string image = pkgwriter::writePackage(recipe);
             imageBytes += image.size();
             if (!writeSparse(dir + "/image", image)) path.clear();
         }

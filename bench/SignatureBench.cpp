@@ -32,11 +32,11 @@ const SignedPackage& signedPackage() {
         SignedPackage p;
         const std::string secret = pkgsign::developmentSecretKey();
         p.key = pkgsign::publicKeyFor(secret);
-        pkgwriter::PackageSpec spec;
-        spec.name = "bench";
-        spec.version = 0x01000300;
-        spec.hasContainer = false;
-        p.file = pkgwriter::writePackage(spec, &secret);
+        pkgwriter::PackageRecipe recipe;
+        recipe.name = "bench";
+        recipe.version = 0x01000300;
+        recipe.hasContainer = false;
+        p.file = pkgwriter::writePackage(recipe, &secret);
         return p;
     }();
     return package;

@@ -87,24 +87,24 @@ bool writePackageFile(const std::string& path, const std::string& name, size_t t
                       size_t fileCount) {
     pid_t pid = fork();
     if (pid == 0) {
-        pkgwriter::PackageSpec spec;
-        spec.name = name;
-        spec.version = 0x01006600;
-        spec.buildTime = 1000;
+        pkgwriter::PackageRecipe recipe;
+        recipe.name = name;
+        recipe.version = 0x01006600;
+        recipe.buildTime = 1000;
         // Deflate stores incompressible data at any level; level 0 only saves
         // the time of trying.
-        spec.compressionLevel = 0;
+        recipe.compressionLevel = 0;
         size_t each = totalBytes / fileCount;
         for (size_t i = 0; i < fileCount; ++i) {
             pkgwriter::ContainerFile f;
             f.name = "data/d" + std::to_string(i % 20) + "/f" + std::to_string(i);
             f.data.resize(each);
             fillIncompressible(f.data, i + 1);
-            spec.files.push_back(std::move(f));
+            recipe.files.push_back(std::move(f));
         }
         std::string key = pkgsign::developmentSecretKey();
-        std::string bytes = pkgwriter::writePackage(spec, &key);
-        spec.files.clear();
+        std::string bytes = pkgwriter::writePackage(recipe, &key);
+        recipe.files.clear();
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         out.close();

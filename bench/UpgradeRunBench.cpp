@@ -136,27 +136,27 @@ std::string text(size_t size, uint32_t seed) {
 // A signed package of about kPackageSize bytes: a few compressible files and
 // incompressible ones filling the rest.
 std::string buildPackage(int index, const std::string& key) {
-    pkgwriter::PackageSpec spec;
-    spec.name = "bulk" + std::to_string(index);
-    spec.version = makeVersion(1, 0, 'f', 0);
-    spec.buildTime = 1000;
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = "bulk" + std::to_string(index);
+    recipe.version = makeVersion(1, 0, 'f', 0);
+    recipe.buildTime = 1000;
     for (size_t i = 0; i < kTextFiles; ++i) {
         pkgwriter::ContainerFile f;
-        f.name = "opt/" + spec.name + "/text" + std::to_string(i);
+        f.name = "opt/" + recipe.name + "/text" + std::to_string(i);
         f.data = text(kFileSize, static_cast<uint32_t>(index * 100 + i));
-        spec.files.push_back(f);
+        recipe.files.push_back(f);
     }
     // Stored deflate blocks of incompressible data cost a few bytes each.
-    size_t left = kPackageSize - pkgwriter::writePackage(spec, &key).size() - kSlack;
+    size_t left = kPackageSize - pkgwriter::writePackage(recipe, &key).size() - kSlack;
     for (size_t i = 0; left > 0; ++i) {
         pkgwriter::ContainerFile f;
-        f.name = "opt/" + spec.name + "/blob" + std::to_string(i);
+        f.name = "opt/" + recipe.name + "/blob" + std::to_string(i);
         size_t size = std::min(kFileSize, left);
         f.data = noise(size, static_cast<uint32_t>(index * 100 + 50 + i));
-        spec.files.push_back(f);
+        recipe.files.push_back(f);
         left -= size;
     }
-    return pkgwriter::writePackage(spec, &key);
+    return pkgwriter::writePackage(recipe, &key);
 }
 
 struct Workload {

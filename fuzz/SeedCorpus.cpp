@@ -23,10 +23,10 @@
 namespace {
 
 using fuzzsupport::DatabaseRecord;
-using pkgwriter::BundleSpec;
+using pkgwriter::BundleRecipe;
 using pkgwriter::ContainerFile;
 using pkgwriter::EntryType;
-using pkgwriter::PackageSpec;
+using pkgwriter::PackageRecipe;
 
 constexpr VersionNumber v(uint8_t major, uint8_t minor, uint8_t stage = kStageFinal,
                           uint8_t build = 0) {
@@ -41,14 +41,14 @@ ContainerFile file(const std::string& name, const std::string& data, uint16_t mo
     return f;
 }
 
-PackageSpec package(const std::string& name, VersionNumber version) {
-    PackageSpec spec;
-    spec.name = name;
-    spec.version = version;
-    spec.buildTime = 1650000000;
-    spec.architecture = "i386";
-    spec.files = {file("opt/" + name + "/README", "package " + name + "\n")};
-    return spec;
+PackageRecipe package(const std::string& name, VersionNumber version) {
+    PackageRecipe recipe;
+    recipe.name = name;
+    recipe.version = version;
+    recipe.buildTime = 1650000000;
+    recipe.architecture = "i386";
+    recipe.files = {file("opt/" + name + "/README", "package " + name + "\n")};
+    return recipe;
 }
 
 class SeedSet {
@@ -86,15 +86,15 @@ private:
 std::vector<std::pair<std::string, std::string>> packageSeeds() {
     const std::string key = pkgsign::developmentSecretKey();
     std::vector<std::pair<std::string, std::string>> seeds;
-    auto add = [&](const std::string& name, const PackageSpec& spec) {
-        seeds.emplace_back(name, pkgwriter::writePackage(spec, &key));
+    auto add = [&](const std::string& name, const PackageRecipe& recipe) {
+        seeds.emplace_back(name, pkgwriter::writePackage(recipe, &key));
     };
 
-    PackageSpec hello = package("hello", v(1, 0));
+    PackageRecipe hello = package("hello", v(1, 0));
     hello.files.push_back(file("bin/hello", "#!/bin/sh\necho hi\n", 0755));
     add("plain", hello);
 
-    PackageSpec full = package("full", v(3, 20, kStageReleaseCandidate, 2));
+    PackageRecipe full = package("full", v(3, 20, kStageReleaseCandidate, 2));
     full.flags = 0;
     full.auxText = "aux";
     full.description = "every metadata part";
@@ -109,79 +109,79 @@ std::vector<std::pair<std::string, std::string>> packageSeeds() {
                   {EntryType::File, "opt/full/empty", 0644, 0, ""}};
     add("full-metadata", full);
 
-    PackageSpec upgrade = package("old", v(2, 0));
+    PackageRecipe upgrade = package("old", v(2, 0));
     upgrade.files = {file("opt/old/data2", "second\n")};
     add("upgrade", upgrade);
     add("downgrade", package("old", v(0, 9)));
     add("reinstall-same", package("base", v(1, 0)));
     add("disabled-by-conflict", package("victim", v(1, 0)));
 
-    PackageSpec needy = package("needy", v(1, 0));
+    PackageRecipe needy = package("needy", v(1, 0));
     needy.dependencies = {{"absent", 0, 0, 0}};
     add("missing-dependency", needy);
 
-    PackageSpec breaks = package("breaker", v(1, 0));
+    PackageRecipe breaks = package("breaker", v(1, 0));
     breaks.conflicts = {{"base", 0, 0, 0}};
     add("conflicts-installed", breaks);
 
-    PackageSpec image = package("imaged", v(1, 1));
+    PackageRecipe image = package("imaged", v(1, 1));
     image.imagePart = std::string(600, 'I');
     add("image-part", image);
 
-    PackageSpec boot = package("kernel", v(6, 2));
+    PackageRecipe boot = package("kernel", v(6, 2));
     boot.flags = kFlagBootImage;
     boot.files.push_back(file("boot/kernel", std::string(200, 'k')));
     add("boot-image", boot);
 
-    PackageSpec unrecorded = package("base", v(1, 5));
+    PackageRecipe unrecorded = package("base", v(1, 5));
     unrecorded.unrecorded = true;
     add("unrecorded", unrecorded);
 
-    PackageSpec empty = package("empty", v(1, 0));
+    PackageRecipe empty = package("empty", v(1, 0));
     empty.files.clear();
     add("empty-container", empty);
-    PackageSpec noContainer = package("nofiles", v(1, 0));
+    PackageRecipe noContainer = package("nofiles", v(1, 0));
     noContainer.hasContainer = false;
     add("no-container", noContainer);
 
-    PackageSpec stored = package("stored", v(1, 0));
+    PackageRecipe stored = package("stored", v(1, 0));
     stored.compressionLevel = 0;
     stored.files.push_back(file("opt/stored/b", "uncompressed entries\n"));
     add("stored-container", stored);
 
-    PackageSpec foreign = package("foreign", v(1, 0));
+    PackageRecipe foreign = package("foreign", v(1, 0));
     foreign.architecture = "mipsbe";
     add("other-architecture", foreign);
 
-    PackageSpec unsignedSpec = package("unsigned", v(1, 0));
-    unsignedSpec.withSignature = false;
-    add("no-signature", unsignedSpec);
+    PackageRecipe unsignedRecipe = package("unsigned", v(1, 0));
+    unsignedRecipe.withSignature = false;
+    add("no-signature", unsignedRecipe);
 
-    BundleSpec bundle;
+    BundleRecipe bundle;
     bundle.name = "suite";
     bundle.version = v(1, 0);
     bundle.buildTime = 1650000000;
     bundle.architecture = "i386";
     bundle.provides = {{"suite-api", v(1, 0), v(1, 0), 0}};
     bundle.defaultOff = {"suite-extra"};
-    PackageSpec core = package("suite-core", v(1, 0));
-    PackageSpec extra = package("suite-extra", v(1, 0));
+    PackageRecipe core = package("suite-core", v(1, 0));
+    PackageRecipe extra = package("suite-extra", v(1, 0));
     extra.dependencies = {{"suite-core", v(1, 0), 0, 0}};
     bundle.members = {core, extra, package("old", v(1, 5))};
     seeds.emplace_back("bundle", pkgwriter::writeBundle(bundle, &key));
 
     // A default-off member that another member needs: installed disabled, then
     // enabled again by the planner within the same transaction.
-    BundleSpec pair = bundle;
+    BundleRecipe pair = bundle;
     pair.name = "pair";
     pair.provides.clear();
     pair.defaultOff = {"pair-lib"};
-    PackageSpec app = package("pair-app", v(1, 0));
+    PackageRecipe app = package("pair-app", v(1, 0));
     app.dependencies = {{"pair-lib", 0, 0, 0}};
     pair.members = {package("pair-lib", v(1, 0)), app};
     seeds.emplace_back("bundle-needed-default-off", pkgwriter::writeBundle(pair, &key));
 
-    BundleSpec kept = bundle;
+    BundleRecipe kept = bundle;
     kept.name = "kept";
     kept.imagePart = std::string(300, 'B');
     kept.defaultOff.clear();
@@ -229,10 +229,10 @@ std::vector<std::pair<std::string, std::string>> databaseSeeds() {
                            record(fuzzsupport::kSlotVersion, 3, one + " 1\n"),
                        }));
 
-    PackageSpec imaged = package("alpha", v(3, 1));
+    PackageRecipe imaged = package("alpha", v(3, 1));
     imaged.dependencies = {{"beta", 0, 0, 0}};
     imaged.provides = {{"alpha-api", v(3, 1), v(3, 1), 1}};
-    BundleSpec bundle;
+    BundleRecipe bundle;
     bundle.name = "beta";
     bundle.version = v(2, 0);
     bundle.members = {package("member-one", v(2, 0)), package("member-two", v(2, 0))};

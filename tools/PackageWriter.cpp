@@ -164,32 +164,32 @@ void signParts(std::vector<Part>& parts, const std::string* secretKey) {
     parts.push_back({kTypeSignature, signaturePayload(digest, secretKey)});
 }
 
-std::vector<Part> buildMetadataParts(const PackageSpec& spec) {
+std::vector<Part> buildMetadataParts(const PackageRecipe& recipe) {
     std::vector<Part> parts;
-    addText(parts, kTypeAuxText, spec.auxText);
-    addText(parts, kTypeArchitecture, spec.architecture);
-    addText(parts, kTypeDescription, spec.description);
-    addText(parts, kTypeNote, spec.note);
-    bool force = spec.forceEmptyDependencyParts;
-    addList(parts, kTypeDependencies, spec.dependencies, force);
-    addList(parts, kTypeProvides, spec.provides, force);
-    addList(parts, kTypeConflicts, spec.conflicts, force);
+    addText(parts, kTypeAuxText, recipe.auxText);
+    addText(parts, kTypeArchitecture, recipe.architecture);
+    addText(parts, kTypeDescription, recipe.description);
+    addText(parts, kTypeNote, recipe.note);
+    bool force = recipe.forceEmptyDependencyParts;
+    addList(parts, kTypeDependencies, recipe.dependencies, force);
+    addList(parts, kTypeProvides, recipe.provides, force);
+    addList(parts, kTypeConflicts, recipe.conflicts, force);
     return parts;
 }
 
-std::vector<Part> buildPackageParts(const PackageSpec& spec, const std::string* secretKey) {
+std::vector<Part> buildPackageParts(const PackageRecipe& recipe, const std::string* secretKey) {
     std::vector<Part> parts;
     parts.push_back(
-        {kTypeHeader, buildHeaderPayload(spec.name, spec.version, spec.buildTime, spec.flags)});
-    for (Part& part : buildMetadataParts(spec)) parts.push_back(std::move(part));
-    addText(parts, kTypeImage, spec.imagePart);
-    if (spec.hasContainer) {
+        {kTypeHeader, buildHeaderPayload(recipe.name, recipe.version, recipe.buildTime, recipe.flags)});
+    for (Part& part : buildMetadataParts(recipe)) parts.push_back(std::move(part));
+    addText(parts, kTypeImage, recipe.imagePart);
+    if (recipe.hasContainer) {
         parts.push_back(
-            {kTypeContainer, spec.containerPayload
-                                 ? *spec.containerPayload
-                                 : buildContainerPayload(spec.files, spec.compressionLevel)});
+            {kTypeContainer, recipe.containerPayload
+                                 ? *recipe.containerPayload
+                                 : buildContainerPayload(recipe.files, recipe.compressionLevel)});
     }
-    if (spec.withSignature) signParts(parts, secretKey);
+    if (recipe.withSignature) signParts(parts, secretKey);
     return parts;
 }
 
@@ -200,42 +200,42 @@ std::string writePartsFile(const std::vector<Part>& parts, uint32_t magic,
     return fileHeader(magic, length) + body;
 }
 
-std::string writePackage(const PackageSpec& spec, const std::string* secretKey) {
-    return writePartsFile(buildPackageParts(spec, secretKey),
-                          spec.unrecorded ? kWriterMagicUnrecorded : kWriterMagicRegular);
+std::string writePackage(const PackageRecipe& recipe, const std::string* secretKey) {
+    return writePartsFile(buildPackageParts(recipe, secretKey),
+                          recipe.unrecorded ? kWriterMagicUnrecorded : kWriterMagicRegular);
 }
 
-std::vector<Part> buildBundleHeaderParts(const BundleSpec& spec) {
-    PackageSpec header;
-    header.auxText = spec.auxText;
-    header.architecture = spec.architecture;
-    header.description = spec.description;
-    header.note = spec.note;
-    header.dependencies = spec.dependencies;
-    header.provides = spec.provides;
-    header.conflicts = spec.conflicts;
+std::vector<Part> buildBundleHeaderParts(const BundleRecipe& recipe) {
+    PackageRecipe header;
+    header.auxText = recipe.auxText;
+    header.architecture = recipe.architecture;
+    header.description = recipe.description;
+    header.note = recipe.note;
+    header.dependencies = recipe.dependencies;
+    header.provides = recipe.provides;
+    header.conflicts = recipe.conflicts;
 
     std::vector<Part> parts;
     parts.push_back({kTypeBundleHeader,
-                     buildHeaderPayload(spec.name, spec.version, spec.buildTime, spec.flags)});
+                     buildHeaderPayload(recipe.name, recipe.version, recipe.buildTime, recipe.flags)});
     for (Part& part : buildMetadataParts(header)) parts.push_back(std::move(part));
-    addText(parts, kTypeImage, spec.imagePart);
-    if (!spec.defaultOff.empty())
-        parts.push_back({kTypeDefaultOff, buildNameList(spec.defaultOff)});
+    addText(parts, kTypeImage, recipe.imagePart);
+    if (!recipe.defaultOff.empty())
+        parts.push_back({kTypeDefaultOff, buildNameList(recipe.defaultOff)});
     return parts;
 }
 
-std::string writeBundle(const BundleSpec& spec, const std::string* secretKey) {
-    std::vector<Part> parts = buildBundleHeaderParts(spec);
-    for (const PackageSpec& member : spec.members) {
+std::string writeBundle(const BundleRecipe& recipe, const std::string* secretKey) {
+    std::vector<Part> parts = buildBundleHeaderParts(recipe);
+    for (const PackageRecipe& member : recipe.members) {
         for (Part& part : buildPackageParts(member, secretKey)) parts.push_back(std::move(part));
     }
     return writePartsFile(parts);
 }
 
-std::string writeBundleFromFiles(const BundleSpec& spec,
+std::string writeBundleFromFiles(const BundleRecipe& recipe,
                                  const std::vector<std::string>& memberFiles) {
-    std::string body = serializeParts(buildBundleHeaderParts(spec));
+    std::string body = serializeParts(buildBundleHeaderParts(recipe));
     for (const std::string& file : memberFiles) {
         if (file.size() > kWriterFileHeaderSize) body += file.substr(kWriterFileHeaderSize);
     }

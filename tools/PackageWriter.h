@@ -83,7 +83,7 @@ std::string buildDependencyList(const std::vector<PackageRange>& entries);
 // multi-package stream carries them.
 std::string buildNameList(const std::vector<std::string>& names);
 
-struct PackageSpec {
+struct PackageRecipe {
     std::string name;
     VersionNumber version = 0;
     uint32_t buildTime = 0;
@@ -135,18 +135,18 @@ std::string signaturePayload(const std::string& digest, const std::string* secre
 void signParts(std::vector<Part>& parts, const std::string* secretKey);
 
 // The metadata parts of a header (types 24, 16, 2, 23, 3, 19, 17 when present).
-std::vector<Part> buildMetadataParts(const PackageSpec& spec);
+std::vector<Part> buildMetadataParts(const PackageRecipe& recipe);
 // The parts of one package (header through signature), without file header. The
 // signature part is computed over the parts before it.
-std::vector<Part> buildPackageParts(const PackageSpec& spec, const std::string* secretKey);
+std::vector<Part> buildPackageParts(const PackageRecipe& recipe, const std::string* secretKey);
 // A file of parts: file header with the given magic and, unless overridden, the
 // true length of the parts.
 std::string writePartsFile(const std::vector<Part>& parts, uint32_t magic = kWriterMagicRegular,
                            std::optional<uint32_t> lengthOverride = std::nullopt);
 // A complete package file.
-std::string writePackage(const PackageSpec& spec, const std::string* secretKey = nullptr);
+std::string writePackage(const PackageRecipe& recipe, const std::string* secretKey = nullptr);
 
-struct BundleSpec {
+struct BundleRecipe {
     std::string name;
     VersionNumber version = 0;
     uint32_t buildTime = 0;
@@ -160,17 +160,17 @@ struct BundleSpec {
     std::vector<PackageRange> conflicts;
     std::optional<std::string> imagePart;  // bundles are kept whole when present
     std::vector<std::string> defaultOff;   // part 20, written when non-empty
-    std::vector<PackageSpec> members;
+    std::vector<PackageRecipe> members;
 };
 
 // The bundle's own parts: type 18 header, its metadata, 21 and 20 when present.
-std::vector<Part> buildBundleHeaderParts(const BundleSpec& spec);
+std::vector<Part> buildBundleHeaderParts(const BundleRecipe& recipe);
 // A whole multi-package stream; each member carries its own signature.
-std::string writeBundle(const BundleSpec& spec, const std::string* secretKey = nullptr);
+std::string writeBundle(const BundleRecipe& recipe, const std::string* secretKey = nullptr);
 // A bundle from already built member package files: each member's 8-byte file
 // header is dropped and its parts, signature included, are kept as they are.
-// spec.members is not used.
-std::string writeBundleFromFiles(const BundleSpec& spec,
+// recipe.members is not used.
+std::string writeBundleFromFiles(const BundleRecipe& recipe,
                                  const std::vector<std::string>& memberFiles);
 
 }  // namespace pkgwriter

@@ -16,14 +16,14 @@ const std::vector<std::string>& ParsedArgs::values(const std::string& name) cons
 
 namespace {
 
-const OptionSpec* findLong(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& s : specs)
+const OptionRecipe* findLong(const std::vector<OptionRecipe>& recipes, const std::string& name) {
+    for (const OptionRecipe& s : recipes)
         if (name == s.name) return &s;
     return nullptr;
 }
 
-const OptionSpec* findShort(const std::vector<OptionSpec>& specs, char c) {
-    for (const OptionSpec& s : specs)
+const OptionRecipe* findShort(const std::vector<OptionRecipe>& recipes, char c) {
+    for (const OptionRecipe& s : recipes)
         if (s.shortName != 0 && s.shortName == c) return &s;
     return nullptr;
 }
@@ -35,7 +35,7 @@ bool fail(std::string* why, const std::string& text) {
 
 }  // namespace
 
-bool parseArgs(const std::vector<OptionSpec>& specs, const std::vector<std::string>& args,
+bool parseArgs(const std::vector<OptionRecipe>& recipes, const std::vector<std::string>& args,
                ParsedArgs& parsed, std::string* why) {
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -48,7 +48,7 @@ bool parseArgs(const std::vector<OptionSpec>& specs, const std::vector<std::stri
             optionsEnded = true;
             continue;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionRecipe* recipe = nullptr;
         std::string shown;
         bool inlineValue = false;
         std::string value;
@@ -56,24 +56,24 @@ bool parseArgs(const std::vector<OptionSpec>& specs, const std::vector<std::stri
             size_t eq = arg.find('=');
             std::string name = arg.substr(2, eq == std::string::npos ? eq : eq - 2);
             shown = "--" + name;
-            spec = findLong(specs, name);
-            if (spec && eq != std::string::npos) {
+            recipe = findLong(recipes, name);
+            if (recipe && eq != std::string::npos) {
                 inlineValue = true;
                 value = arg.substr(eq + 1);
             }
         } else if (arg.size() == 2) {
             shown = arg;
-            spec = findShort(specs, arg[1]);
+            recipe = findShort(recipes, arg[1]);
         }
-        if (!spec) return fail(why, "unknown option \"" + (shown.empty() ? arg : shown) + "\"");
-        if (spec->takesValue && !inlineValue) {
+        if (!recipe) return fail(why, "unknown option \"" + (shown.empty() ? arg : shown) + "\"");
+        if (recipe->takesValue && !inlineValue) {
             if (i + 1 >= args.size()) return fail(why, "option " + shown + " needs a value");
             value = args[++i];
-        } else if (!spec->takesValue && inlineValue) {
+        } else if (!recipe->takesValue && inlineValue) {
             return fail(why, "option " + shown + " takes no value");
         }
-        std::vector<std::string>& slot = parsed.values_[spec->name];
-        if (!slot.empty() && !spec->repeatable)
+        std::vector<std::string>& slot = parsed.values_[recipe->name];
+        if (!slot.empty() && !recipe->repeatable)
             return fail(why, "option " + shown + " given more than once");
         slot.push_back(value);
     }

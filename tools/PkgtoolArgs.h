@@ -8,7 +8,7 @@
 
 namespace pkgtool {
 
-struct OptionSpec {
+struct OptionRecipe {
     const char* name;  // long name without the leading "--"
     char shortName;    // 0 when there is none
     bool takesValue;
@@ -25,7 +25,7 @@ public:
     const std::vector<std::string>& positional() const { return positional_; }
 
 private:
-    friend bool parseArgs(const std::vector<OptionSpec>&, const std::vector<std::string>&,
+    friend bool parseArgs(const std::vector<OptionRecipe>&, const std::vector<std::string>&,
                           ParsedArgs&, std::string*);
     std::map<std::string, std::vector<std::string>> values_;
     std::vector<std::string> positional_;
@@ -33,7 +33,7 @@ private:
 
 // False with a message for an unknown option, a missing value, a value given to
 // a flag, or a non-repeatable option given twice.
-bool parseArgs(const std::vector<OptionSpec>& specs, const std::vector<std::string>& args,
+bool parseArgs(const std::vector<OptionRecipe>& recipes, const std::vector<std::string>& args,
                ParsedArgs& parsed, std::string* why);
 
 }  // namespace pkgtool

@@ -58,15 +58,15 @@ const char kBuildStatusHelp[] =
     "with blanks or control characters, a device, fifo or socket). On any error no\n"
     "output file is written.\n";
 
-std::vector<OptionSpec> buildOptionSpecs() {
-    std::vector<OptionSpec> specs = {
+std::vector<OptionRecipe> buildOptionRecipes() {
+    std::vector<OptionRecipe> recipes = {
         {"output", 'o', true, false},    {"key", 0, true, false},     {"dev-key", 0, false, false},
         {"no-files", 0, false, false},   {"class", 0, true, true},    {"image", 0, true, false},
         {"unrecorded", 0, false, false}, {"help", 'h', false, false},
     };
-    const std::vector<OptionSpec>& header = headerOptionSpecs();
-    specs.insert(specs.end(), header.begin(), header.end());
-    return specs;
+    const std::vector<OptionRecipe>& header = headerOptionRecipes();
+    recipes.insert(recipes.end(), header.begin(), header.end());
+    return recipes;
 }
 
 void printHelp(const Console& console) {
@@ -79,7 +79,7 @@ void printHelp(const Console& console) {
 int runBuild(const std::vector<std::string>& argv, const Console& console) {
     ParsedArgs args;
     std::string why;
-    if (!parseArgs(buildOptionSpecs(), argv, args, &why)) return usageError(console, "build", why);
+    if (!parseArgs(buildOptionRecipes(), argv, args, &why)) return usageError(console, "build", why);
     if (args.has("help")) {
         printHelp(console);
         return kExitOk;
@@ -109,35 +109,35 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     int status = loadSigningKey(args, console, "build", secretKey);
     if (status != kExitOk) return status;
 
-    pkgwriter::PackageSpec spec;
-    spec.name = header.name;
-    spec.version = header.version;
-    spec.buildTime = header.buildTime;
-    spec.flags = header.flags;
-    spec.unrecorded = args.has("unrecorded");
-    spec.architecture = header.architecture;
-    spec.description = header.description;
-    spec.note = header.note;
-    spec.dependencies = header.dependencies;
-    spec.provides = header.provides;
-    spec.conflicts = header.conflicts;
-    spec.hasContainer = !noFiles;
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = header.name;
+    recipe.version = header.version;
+    recipe.buildTime = header.buildTime;
+    recipe.flags = header.flags;
+    recipe.unrecorded = args.has("unrecorded");
+    recipe.architecture = header.architecture;
+    recipe.description = header.description;
+    recipe.note = header.note;
+    recipe.dependencies = header.dependencies;
+    recipe.provides = header.provides;
+    recipe.conflicts = header.conflicts;
+    recipe.hasContainer = !noFiles;
     if (!noFiles) {
-        status = readTree(positional[0], spec.files, &why);
+        status = readTree(positional[0], recipe.files, &why);
         if (status != kExitOk) return console.fail(status, why);
-        if (!applyMachineClasses(spec.files, args.values("class"), &why))
+        if (!applyMachineClasses(recipe.files, args.values("class"), &why))
             return usageError(console, "build", why);
     }
     if (args.has("image")) {
         std::string image;
         if (!readWholeFile(args.value("image"), image, &why)) return console.fail(kExitIo, why);
-        spec.imagePart = image;
+        recipe.imagePart = image;
     }
 
-    std::vector<pkgwriter::Part> parts = pkgwriter::buildPackageParts(spec, &secretKey);
+    std::vector<pkgwriter::Part> parts = pkgwriter::buildPackageParts(recipe, &secretKey);
     if (!fitsPackageFormat(parts, &why)) return console.fail(kExitTooLarge, why);
     std::string bytes =
-        pkgwriter::writePartsFile(parts, spec.unrecorded ? pkgwriter::kWriterMagicUnrecorded
+        pkgwriter::writePartsFile(parts, recipe.unrecorded ? pkgwriter::kWriterMagicUnrecorded
                                                          : pkgwriter::kWriterMagicRegular);
 
     // A package that does not read back is never handed out.

@@ -50,14 +50,14 @@ const char kBundleStatusHelp[] =
     "2 usage error, 3 a file could not be read or written, 4 the bundle would be\n"
     "too large for the format. On any error no output file is written.\n";
 
-std::vector<OptionSpec> bundleOptionSpecs() {
-    std::vector<OptionSpec> specs = {
+std::vector<OptionRecipe> bundleOptionRecipes() {
+    std::vector<OptionRecipe> recipes = {
         {"output", 'o', true, false}, {"default-off", 0, true, true}, {"no-image", 0, false, false},
         {"image", 0, true, false},    {"public", 0, true, true},      {"help", 'h', false, false},
     };
-    const std::vector<OptionSpec>& header = headerOptionSpecs();
-    specs.insert(specs.end(), header.begin(), header.end());
-    return specs;
+    const std::vector<OptionRecipe>& header = headerOptionRecipes();
+    recipes.insert(recipes.end(), header.begin(), header.end());
+    return recipes;
 }
 
 // Reads and checks one member; returns an ExitStatus after printing the error.
@@ -81,7 +81,7 @@ int readMember(const std::string& path, const std::vector<PublicKey>& keys, cons
 int runBundle(const std::vector<std::string>& argv, const Console& console) {
     ParsedArgs args;
     std::string why;
-    if (!parseArgs(bundleOptionSpecs(), argv, args, &why))
+    if (!parseArgs(bundleOptionRecipes(), argv, args, &why))
         return usageError(console, "bundle", why);
     if (args.has("help")) {
         console.out << kBundleUsage << kHeaderOptionsHelp << "\n"
@@ -115,27 +115,27 @@ int runBundle(const std::vector<std::string>& argv, const Console& console) {
             return usageError(console, "bundle",
                               "--default-off " + name + ": no member of that name");
 
-    pkgwriter::BundleSpec spec;
-    spec.name = header.name;
-    spec.version = header.version;
-    spec.buildTime = header.buildTime;
-    spec.flags = header.flags;
-    spec.architecture = header.architecture;
-    spec.description = header.description;
-    spec.note = header.note;
-    spec.dependencies = header.dependencies;
-    spec.provides = header.provides;
-    spec.conflicts = header.conflicts;
-    spec.defaultOff = args.values("default-off");
+    pkgwriter::BundleRecipe recipe;
+    recipe.name = header.name;
+    recipe.version = header.version;
+    recipe.buildTime = header.buildTime;
+    recipe.flags = header.flags;
+    recipe.architecture = header.architecture;
+    recipe.description = header.description;
+    recipe.note = header.note;
+    recipe.dependencies = header.dependencies;
+    recipe.provides = header.provides;
+    recipe.conflicts = header.conflicts;
+    recipe.defaultOff = args.values("default-off");
     if (args.has("image")) {
         std::string image;
         if (!readWholeFile(args.value("image"), image, &why)) return console.fail(kExitIo, why);
-        spec.imagePart = image;
+        recipe.imagePart = image;
     } else if (!args.has("no-image")) {
-        spec.imagePart = std::string();
+        recipe.imagePart = std::string();
     }
 
-    std::vector<pkgwriter::Part> ownParts = pkgwriter::buildBundleHeaderParts(spec);
+    std::vector<pkgwriter::Part> ownParts = pkgwriter::buildBundleHeaderParts(recipe);
     if (!fitsPackageFormat(ownParts, &why)) return console.fail(kExitTooLarge, why);
     uint64_t total = pkgwriter::serializeParts(ownParts).size() + pkgwriter::kWriterFileHeaderSize;
     for (const std::string& m : members) total += m.size() - pkgwriter::kWriterFileHeaderSize;
@@ -143,7 +143,7 @@ int runBundle(const std::vector<std::string>& argv, const Console& console) {
         return console.fail(kExitTooLarge, "the bundle would be " + std::to_string(total) +
                                                " bytes long; the format allows at most "
                                                "4294967295");
-    std::string bytes = pkgwriter::writeBundleFromFiles(spec, members);
+    std::string bytes = pkgwriter::writeBundleFromFiles(recipe, members);
 
     FileReport check = examinePackage(bytes, keys);
     if (!check.ok())

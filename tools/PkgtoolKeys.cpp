@@ -39,12 +39,12 @@ const char kPubkeyHelp[] =
     "\n"
     "Exit status: 0 done, 2 usage error, 3 the key file is unreadable or malformed.\n";
 
-const std::vector<OptionSpec> kKeygenOptions = {
+const std::vector<OptionRecipe> kKeygenOptions = {
     {"output", 'o', true, false},
     {"help", 'h', false, false},
 };
 
-const std::vector<OptionSpec> kPubkeyOptions = {
+const std::vector<OptionRecipe> kPubkeyOptions = {
     {"dev-key", 0, false, false},
     {"help", 'h', false, false},
 };

@@ -45,8 +45,8 @@ const char kRangeGrammarHelp[] =
     "  6.9 is older than 6.9.1, and 6.2rc1 is older than 6.2 (alpha < beta < rc <\n"
     "  final). NAME cannot contain '<', '>', '=' or ':'.\n";
 
-const std::vector<OptionSpec>& headerOptionSpecs() {
-    static const std::vector<OptionSpec> kSpecs = {
+const std::vector<OptionRecipe>& headerOptionRecipes() {
+    static const std::vector<OptionRecipe> kRecipes = {
         {"name", 0, true, false},         {"version", 0, true, false},
         {"build-time", 0, true, false},   {"arch", 0, true, false},
         {"description", 0, true, false},  {"note", 0, true, false},
@@ -54,7 +54,7 @@ const std::vector<OptionSpec>& headerOptionSpecs() {
         {"conflicts", 0, true, true},     {"boot-image", 0, false, false},
         {"no-metadata", 0, false, false}, {"flags", 0, true, false},
     };
-    return kSpecs;
+    return kRecipes;
 }
 
 namespace {

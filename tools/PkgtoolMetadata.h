@@ -25,8 +25,8 @@ struct HeaderOptions {
     std::optional<uint32_t> flags;
 };
 
-// The option specs of HeaderOptions, to append to a subcommand's own.
-const std::vector<OptionSpec>& headerOptionSpecs();
+// The option recipes of HeaderOptions, to append to a subcommand's own.
+const std::vector<OptionRecipe>& headerOptionRecipes();
 
 // Help lines for the shared options and the range grammar.
 extern const char kHeaderOptionsHelp[];

@@ -22,41 +22,41 @@ using dbtest::positionOf;
 const VersionNumber kV62 = makeVersion(6, 2, kStageFinal, 0);
 const VersionNumber kV10 = makeVersion(1, 0, kStageFinal, 0);
 
-pkgwriter::PackageSpec fullPackage(const std::string& name) {
-    pkgwriter::PackageSpec spec;
-    spec.name = name;
-    spec.version = kV62;
-    spec.buildTime = 1234567890;
-    spec.flags = 0x10;
-    spec.auxText = "aux";
-    spec.architecture = "mipsbe";
-    spec.description = "a description";
-    spec.note = "the note";
-    spec.dependencies = {{"base", kV10, 0, 0}};
-    spec.provides = {{"api", 1, 2, -4}};
-    spec.conflicts = {{"old", 0, kV10, 0}};
-    spec.imagePart = std::string(5000, 'i');
-    spec.files = {{pkgwriter::EntryType::File, "flash/bin/tool", 0755, 0, "contents"}};
-    return spec;
+pkgwriter::PackageRecipe fullPackage(const std::string& name) {
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = name;
+    recipe.version = kV62;
+    recipe.buildTime = 1234567890;
+    recipe.flags = 0x10;
+    recipe.auxText = "aux";
+    recipe.architecture = "mipsbe";
+    recipe.description = "a description";
+    recipe.note = "the note";
+    recipe.dependencies = {{"base", kV10, 0, 0}};
+    recipe.provides = {{"api", 1, 2, -4}};
+    recipe.conflicts = {{"old", 0, kV10, 0}};
+    recipe.imagePart = std::string(5000, 'i');
+    recipe.files = {{pkgwriter::EntryType::File, "flash/bin/tool", 0755, 0, "contents"}};
+    return recipe;
 }
 
-pkgwriter::PackageSpec plainPackage(const std::string& name, VersionNumber version) {
-    pkgwriter::PackageSpec spec;
-    spec.name = name;
-    spec.version = version;
-    spec.buildTime = 77;
-    return spec;
+pkgwriter::PackageRecipe plainPackage(const std::string& name, VersionNumber version) {
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = name;
+    recipe.version = version;
+    recipe.buildTime = 77;
+    return recipe;
 }
 
 std::string bundleImage(const std::string& name, const std::vector<std::string>& members) {
-    pkgwriter::BundleSpec spec;
-    spec.name = name;
-    spec.version = kV62;
-    spec.buildTime = 99;
-    spec.note = "bundle note";
-    spec.imagePart = "whole";
-    for (const std::string& member : members) spec.members.push_back(plainPackage(member, kV10));
-    return pkgwriter::writeBundle(spec);
+    pkgwriter::BundleRecipe recipe;
+    recipe.name = name;
+    recipe.version = kV62;
+    recipe.buildTime = 99;
+    recipe.note = "bundle note";
+    recipe.imagePart = "whole";
+    for (const std::string& member : members) recipe.members.push_back(plainPackage(member, kV10));
+    return pkgwriter::writeBundle(recipe);
 }
 
 TEST(ImageScan, SingleImageIsReadByItsHeaderParts) {
@@ -260,9 +260,9 @@ TEST(ImageScan, LargeImagesAreReadByTheirHeadersOnly) {
     DatabaseTree tree;
     const std::vector<std::string> names = {"big1", "big2", "big3"};
     for (const std::string& name : names) {
-        pkgwriter::PackageSpec spec = fullPackage(name);
-        spec.imagePart = std::string(kImageSize, 'z');
-        tree.entry(name, "image", pkgwriter::writePackage(spec));
+        pkgwriter::PackageRecipe recipe = fullPackage(name);
+        recipe.imagePart = std::string(kImageSize, 'z');
+        tree.entry(name, "image", pkgwriter::writePackage(recipe));
     }
     std::string root = tree.root.path();
     int status = testsupport::runInChild([&] {

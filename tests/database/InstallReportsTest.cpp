@@ -83,11 +83,11 @@ TEST(InstallReports, CreateFailureByErrorNumber) {
 }
 
 TEST(InstallReports, ProgressFollowsTheReaderThroughThePackage) {
-    pkgwriter::PackageSpec spec;
-    spec.name = "c";
-    spec.version = kV10;
-    spec.note = std::string(1000, 'n');
-    const std::string file = pkgwriter::writePackage(spec);
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = "c";
+    recipe.version = kV10;
+    recipe.note = std::string(1000, 'n');
+    const std::string file = pkgwriter::writePackage(recipe);
     const uint32_t total = static_cast<uint32_t>(file.size());
     std::string label = "installing  (disabled) c-1.0";  // 28 characters: 46 marks
     auto bar = [&](uint32_t position) {

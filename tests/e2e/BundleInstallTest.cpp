@@ -8,8 +8,8 @@
 namespace {
 
 using e2e::RouterRoot;
-using pkgwriter::BundleSpec;
-using pkgwriter::PackageSpec;
+using pkgwriter::BundleRecipe;
+using pkgwriter::PackageRecipe;
 
 constexpr VersionNumber kV1 = makeVersion(1, 0, 'f', 0);
 constexpr VersionNumber kV2 = makeVersion(2, 0, 'f', 0);
@@ -28,27 +28,27 @@ size_t countOf(const std::string& haystack, const std::string& needle) {
 
 // Bundles carry an (empty) image part, so that the database keeps them whole
 // and knows their members by it.
-BundleSpec suite(VersionNumber version, const std::vector<std::string>& memberNames,
+BundleRecipe suite(VersionNumber version, const std::vector<std::string>& memberNames,
                  VersionNumber memberVersion, uint32_t memberBuildTime = 1000) {
-    BundleSpec spec;
-    spec.name = "suite";
-    spec.version = version;
-    spec.buildTime = 3000;
-    spec.imagePart = std::string();
+    BundleRecipe recipe;
+    recipe.name = "suite";
+    recipe.version = version;
+    recipe.buildTime = 3000;
+    recipe.imagePart = std::string();
     for (const std::string& name : memberNames) {
-        PackageSpec member = e2e::simplePackage(name, memberVersion, memberBuildTime);
+        PackageRecipe member = e2e::simplePackage(name, memberVersion, memberBuildTime);
         member.files.push_back(
             e2e::file("bin/" + name, name + " at build " + std::to_string(memberBuildTime) + "\n"));
-        spec.members.push_back(member);
+        recipe.members.push_back(member);
     }
-    return spec;
+    return recipe;
 }
 
 TEST(BundleInstall, MembersAreInstalledAndTheDefaultOffOneDisabled) {
     RouterRoot root;
-    BundleSpec spec = suite(kV1, {"alpha", "beta", "gamma"}, kV1);
-    spec.defaultOff = {"gamma"};
-    std::string bytes = e2e::signedBundle(spec);
+    BundleRecipe recipe = suite(kV1, {"alpha", "beta", "gamma"}, kV1);
+    recipe.defaultOff = {"gamma"};
+    std::string bytes = e2e::signedBundle(recipe);
     auto result = root.install(bytes);
     ASSERT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(result.err, "");
@@ -87,7 +87,7 @@ TEST(BundleInstall, NewBundleVersionUninstallsTheMemberItDropped) {
     ASSERT_TRUE(root.exists("/flash/bin/gamma"));
 
     // alpha is upgraded, beta is carried over unchanged, gamma is gone.
-    BundleSpec next = suite(kV2, {"alpha"}, kV2, 2000);
+    BundleRecipe next = suite(kV2, {"alpha"}, kV2, 2000);
     next.members.push_back(suite(kV1, {"beta"}, kV1).members[0]);
     std::string bytes = e2e::signedBundle(next);
     auto result = root.install(bytes);
@@ -126,9 +126,9 @@ TEST(BundleInstall, SameBundleAgainIsOmitted) {
 
 TEST(BundleInstall, RefusedMemberIsPassedOver) {
     RouterRoot root;
-    BundleSpec spec = suite(kV1, {"alpha", "beta", "gamma"}, kV1);
-    spec.members[1].architecture = "mipsbe";
-    auto result = root.install(e2e::signedBundle(spec));
+    BundleRecipe recipe = suite(kV1, {"alpha", "beta", "gamma"}, kV1);
+    recipe.members[1].architecture = "mipsbe";
+    auto result = root.install(e2e::signedBundle(recipe));
     EXPECT_EQ(result.status, 0) << result.out;
     // Members are judged silently.
     EXPECT_FALSE(contains(result.out, "ERROR")) << result.out;
@@ -150,11 +150,11 @@ TEST(BundleInstall, FailingMemberFailsTheWholeStream) {
     // never read, and its old version must not be taken for dropped.
     std::vector<std::string> memberFiles;
     for (const std::string name : {"alpha", "beta", "gamma"}) {
-        PackageSpec member = suite(kV2, {name}, kV2, 2000).members[0];
+        PackageRecipe member = suite(kV2, {name}, kV2, 2000).members[0];
         memberFiles.push_back(e2e::signedPackage(member));
     }
     memberFiles[1][memberFiles[1].size() - 5] ^= 0x10;
-    BundleSpec header = suite(kV2, {}, kV2);
+    BundleRecipe header = suite(kV2, {}, kV2);
     auto result = root.install(pkgwriter::writeBundleFromFiles(header, memberFiles));
     EXPECT_EQ(result.status, 1) << result.out;
     const std::string error = "ERROR: installation of suite-2.0 failed: broken package";
@@ -170,7 +170,7 @@ TEST(BundleInstall, RefusedOrEmptyBundleChangesNothing) {
     ASSERT_EQ(root.install(e2e::signedPackage(e2e::simplePackage("keep", kV1))).status, 0);
     std::string before = root.listingWithoutPostLog();
 
-    BundleSpec needsBase = suite(kV1, {"alpha"}, kV1);
+    BundleRecipe needsBase = suite(kV1, {"alpha"}, kV1);
     needsBase.dependencies = {{"base", kV2, 0, 0}};
     auto refused = root.install(e2e::signedBundle(needsBase));
     EXPECT_EQ(refused.status, 2) << refused.out;
@@ -185,7 +185,7 @@ TEST(BundleInstall, RefusedOrEmptyBundleChangesNothing) {
     EXPECT_EQ(root.listingWithoutPostLog(), before);
 
     // Every member refused: nothing was handled either.
-    BundleSpec foreign = suite(kV1, {"alpha"}, kV1);
+    BundleRecipe foreign = suite(kV1, {"alpha"}, kV1);
     foreign.members[0].architecture = "mipsbe";
     auto allRefused = root.install(e2e::signedBundle(foreign));
     EXPECT_EQ(allRefused.status, 3) << allRefused.out;
@@ -195,11 +195,11 @@ TEST(BundleInstall, RefusedOrEmptyBundleChangesNothing) {
 
 TEST(BundleInstall, BundleWithoutImagePartIsRecordedByItsMetadata) {
     RouterRoot root;
-    BundleSpec spec = suite(kV1, {"alpha", "beta"}, kV1);
-    spec.imagePart.reset();
-    spec.dependencies = {{"base", 0, 0, 0}};
+    BundleRecipe recipe = suite(kV1, {"alpha", "beta"}, kV1);
+    recipe.imagePart.reset();
+    recipe.dependencies = {{"base", 0, 0, 0}};
     ASSERT_EQ(root.install(e2e::signedPackage(e2e::simplePackage("base", kV1))).status, 0);
-    auto result = root.install(e2e::signedBundle(spec));
+    auto result = root.install(e2e::signedBundle(recipe));
     ASSERT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(root.read("/flash/var/pdb/suite/version"), std::to_string(kV1) + " 3000\n");
     EXPECT_EQ(root.read("/flash/var/pdb/suite/deps"), "base 0 0\n");

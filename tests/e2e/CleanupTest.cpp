@@ -35,7 +35,7 @@ TEST(Cleanup, RemovesWhatDoesNotNeedARecentSystem) {
     e2e::addInstalledEntry(root, "twodeps", kV1, {onSystem(kSystem300), onSystem(kSystem322)});
     e2e::addInstalledEntry(root, "onostrel", kV1, {{"ostrel", 0, 0, 0}});
     // A bundle without any dependency of its own, whose member needs 3.22.
-    pkgwriter::BundleSpec bundle;
+    pkgwriter::BundleRecipe bundle;
     bundle.name = "bun";
     bundle.version = kV1;
     bundle.buildTime = 1000;

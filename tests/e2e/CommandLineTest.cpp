@@ -189,7 +189,7 @@ TEST(CommandLine, ShowPrintsTheTable) {
     ASSERT_EQ(root.install(e2e::signedPackage(plain)).status, 0);
     ASSERT_EQ(root.install(e2e::signedPackage(guard)).status, 0);
     ASSERT_EQ(root.install(e2e::signedPackage(e2e::simplePackage("shy", kV1, 86399))).status, 0);
-    pkgwriter::BundleSpec bundle;
+    pkgwriter::BundleRecipe bundle;
     bundle.name = "suite";
     bundle.version = makeVersion(6, 2, 'f', 1);
     bundle.buildTime = 1700000000;

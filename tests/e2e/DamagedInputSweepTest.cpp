@@ -246,14 +246,14 @@ void expectSweepPasses(const SweepRoot& sweepRoot, const SweepInput& input) {
     }
 }
 
-pkgwriter::PackageSpec tinyPackage(const std::string& name, VersionNumber version,
+pkgwriter::PackageRecipe tinyPackage(const std::string& name, VersionNumber version,
                                    const std::string& content) {
-    pkgwriter::PackageSpec spec;
-    spec.name = name;
-    spec.version = version;
-    spec.buildTime = 1000;
-    spec.files.push_back(e2e::file("opt/" + name, content));
-    return spec;
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = name;
+    recipe.version = version;
+    recipe.buildTime = 1000;
+    recipe.files.push_back(e2e::file("opt/" + name, content));
+    return recipe;
 }
 
 TEST(DamagedInputSweep, SinglePackage) {
@@ -272,7 +272,7 @@ TEST(DamagedInputSweep, SinglePackage) {
 TEST(DamagedInputSweep, Bundle) {
     // The new bundle version updates one member, drops another and brings a new
     // one, so every kind of bundle change is at stake.
-    pkgwriter::BundleSpec earlier;
+    pkgwriter::BundleRecipe earlier;
     earlier.name = "kit";
     earlier.version = makeVersion(1, 0, 'f', 0);
     earlier.buildTime = 1000;
@@ -281,7 +281,7 @@ TEST(DamagedInputSweep, Bundle) {
     SweepRoot sweepRoot(e2e::signedBundle(earlier));
     ASSERT_TRUE(sweepRoot.setupOk()) << sweepRoot.setupReport();
 
-    pkgwriter::BundleSpec next = earlier;
+    pkgwriter::BundleRecipe next = earlier;
     next.version = makeVersion(1, 1, 'f', 0);
     next.members = {tinyPackage("ka", makeVersion(1, 1, 'f', 0), "a2\n"),
                     tinyPackage("kc", makeVersion(1, 1, 'f', 0), "c1\n")};

@@ -9,7 +9,7 @@
 namespace {
 
 using e2e::RouterRoot;
-using pkgwriter::PackageSpec;
+using pkgwriter::PackageRecipe;
 using pkgwriter::Part;
 
 constexpr VersionNumber kV1 = makeVersion(1, 0, 'f', 0);
@@ -25,12 +25,12 @@ struct Case {
 
 const std::string kBrokenX2 = "ERROR: installation of x-2.0 failed: broken package\n";
 
-PackageSpec upgradeOfX() {
-    PackageSpec spec = e2e::simplePackage("x", kV2, 2000);
+PackageRecipe upgradeOfX() {
+    PackageRecipe recipe = e2e::simplePackage("x", kV2, 2000);
     for (int i = 0; i < 3; ++i)
-        spec.files.push_back(
+        recipe.files.push_back(
             e2e::file("lib/x" + std::to_string(i), e2e::incompressibleBytes(6000, 40 + i)));
-    return spec;
+    return recipe;
 }
 
 // Installed packages a failed upgrade must not disturb: x itself, a package
@@ -131,7 +131,7 @@ TEST_F(FailureIsolation, SignatureProblems) {
         {"file data altered", pkgwriter::writePartsFile(alteredData), kBrokenX2},
         {"boot image package, bad signature, bootimage set",
          [] {
-             PackageSpec boot = upgradeOfX();
+             PackageRecipe boot = upgradeOfX();
              boot.flags = 1;
              boot.imagePart = std::string("new boot");
              std::string bytes = e2e::signedPackage(boot);
@@ -142,7 +142,7 @@ TEST_F(FailureIsolation, SignatureProblems) {
          {{"bootimage", "1"}}},
         {"image package, bad signature",
          [] {
-             PackageSpec whole = e2e::simplePackage("whole", kV2);
+             PackageRecipe whole = e2e::simplePackage("whole", kV2);
              whole.imagePart = std::string("replacement");
              std::string bytes = e2e::signedPackage(whole);
              bytes[bytes.size() - 3] ^= 0x40;
@@ -157,12 +157,12 @@ TEST_F(FailureIsolation, UnsafeEntryNames) {
     std::vector<Case> cases;
     for (const std::string name :
          {"../x", "a/../../b", "", "with space", "..", "/..", "bin/..", "tab\there", "new\nline"}) {
-        PackageSpec spec = upgradeOfX();
-        spec.files.push_back(e2e::file(name, "escaping\n"));
-        cases.push_back({"entry name \"" + name + "\"", e2e::signedPackage(spec), kBrokenX2});
+        PackageRecipe recipe = upgradeOfX();
+        recipe.files.push_back(e2e::file(name, "escaping\n"));
+        cases.push_back({"entry name \"" + name + "\"", e2e::signedPackage(recipe), kBrokenX2});
     }
     // Entries that are not installed are judged all the same.
-    PackageSpec directory = upgradeOfX();
+    PackageRecipe directory = upgradeOfX();
     pkgwriter::ContainerFile link = e2e::file("../outside", "/etc/passwd");
     link.type = pkgwriter::EntryType::Symlink;
     directory.files.push_back(link);
@@ -176,9 +176,9 @@ TEST_F(FailureIsolation, UnsafeEntryNames) {
 TEST_F(FailureIsolation, UnsafePackageNames) {
     std::vector<Case> cases;
     for (const std::string name : {"..", ".", "a/b", "", "sp ace", "../../etc"}) {
-        PackageSpec spec = e2e::simplePackage(name, kV2);
-        spec.files = {e2e::file("opt/unsafe", "unsafe\n")};
-        cases.push_back({"package name \"" + name + "\"", e2e::signedPackage(spec),
+        PackageRecipe recipe = e2e::simplePackage(name, kV2);
+        recipe.files = {e2e::file("opt/unsafe", "unsafe\n")};
+        cases.push_back({"package name \"" + name + "\"", e2e::signedPackage(recipe),
                          "ERROR: installation of " + name + "-2.0 failed: broken package\n"});
     }
     expectNoTrace(cases);
@@ -187,13 +187,13 @@ TEST_F(FailureIsolation, UnsafePackageNames) {
 
 TEST_F(FailureIsolation, UnsafeNamesInBundles) {
     auto bundle = [](const std::string& bundleName, const std::string& memberName) {
-        pkgwriter::BundleSpec spec;
-        spec.name = bundleName;
-        spec.version = kV2;
-        spec.imagePart = std::string();
-        spec.members.push_back(e2e::simplePackage("member", kV2));
-        spec.members.push_back(e2e::simplePackage(memberName, kV2));
-        return e2e::signedBundle(spec);
+        pkgwriter::BundleRecipe recipe;
+        recipe.name = bundleName;
+        recipe.version = kV2;
+        recipe.imagePart = std::string();
+        recipe.members.push_back(e2e::simplePackage("member", kV2));
+        recipe.members.push_back(e2e::simplePackage(memberName, kV2));
+        return e2e::signedBundle(recipe);
     };
     std::vector<Case> cases = {
         {"bundle name \"..\"", bundle("..", "fine"),
@@ -209,13 +209,13 @@ TEST_F(FailureIsolation, UnsafeNamesInBundles) {
 
 TEST_F(FailureIsolation, BundleCutShort) {
     auto suite = [](VersionNumber version) {
-        pkgwriter::BundleSpec spec;
-        spec.name = "suite";
-        spec.version = version;
-        spec.imagePart = std::string();
+        pkgwriter::BundleRecipe recipe;
+        recipe.name = "suite";
+        recipe.version = version;
+        recipe.imagePart = std::string();
         for (const char* name : {"alpha", "beta", "gamma"})
-            spec.members.push_back(e2e::simplePackage(name, version));
-        return e2e::signedBundle(spec);
+            recipe.members.push_back(e2e::simplePackage(name, version));
+        return e2e::signedBundle(recipe);
     };
     installOk(suite(kV1));
     std::string next = suite(kV2);

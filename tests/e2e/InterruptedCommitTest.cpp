@@ -35,14 +35,14 @@ constexpr size_t kBlobSize = 40000;
 
 using Environment = std::map<std::string, std::string>;
 
-pkgwriter::PackageSpec package(const std::string& name, VersionNumber version,
+pkgwriter::PackageRecipe package(const std::string& name, VersionNumber version,
                                const std::vector<pkgwriter::ContainerFile>& files) {
-    pkgwriter::PackageSpec spec;
-    spec.name = name;
-    spec.version = version;
-    spec.buildTime = 1000;
-    spec.files = files;
-    return spec;
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = name;
+    recipe.version = version;
+    recipe.buildTime = 1000;
+    recipe.files = files;
+    return recipe;
 }
 
 std::string baseName(const std::string& path) {
@@ -146,13 +146,13 @@ class UpgradeScene {
 public:
     UpgradeScene() {
         e2e::prepareUpgradeRoot(root);
-        for (const auto& spec : {package("alpha", makeVersion(1, 0, 'f', 0),
+        for (const auto& recipe : {package("alpha", makeVersion(1, 0, 'f', 0),
                                          {e2e::file("opt/alpha/README", "alpha 1\n"),
                                           e2e::file("opt/alpha/old", "dropped by alpha 2\n")}),
                                  package("beta", makeVersion(1, 0, 'f', 0),
                                          {e2e::file("opt/beta/README", "beta\n"),
                                           e2e::file("bin/beta", "#!/bin/sh\n", 0755)})}) {
-            testsupport::ProcessResult r = runOutside(root, {"-"}, e2e::signedPackage(spec), {});
+            testsupport::ProcessResult r = runOutside(root, {"-"}, e2e::signedPackage(recipe), {});
             setupReport += report(r);
             setupOk = setupOk && r.status == 0;
         }

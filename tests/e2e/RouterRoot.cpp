@@ -95,24 +95,24 @@ std::vector<std::string> RouterRoot::temporaryFiles() const {
     return found;
 }
 
-std::string signedPackage(const pkgwriter::PackageSpec& spec) {
+std::string signedPackage(const pkgwriter::PackageRecipe& recipe) {
     std::string key = pkgsign::developmentSecretKey();
-    return pkgwriter::writePackage(spec, &key);
+    return pkgwriter::writePackage(recipe, &key);
 }
 
-std::string signedBundle(const pkgwriter::BundleSpec& spec) {
+std::string signedBundle(const pkgwriter::BundleRecipe& recipe) {
     std::string key = pkgsign::developmentSecretKey();
-    return pkgwriter::writeBundle(spec, &key);
+    return pkgwriter::writeBundle(recipe, &key);
 }
 
-pkgwriter::PackageSpec simplePackage(const std::string& name, VersionNumber version,
+pkgwriter::PackageRecipe simplePackage(const std::string& name, VersionNumber version,
                                      uint32_t buildTime) {
-    pkgwriter::PackageSpec spec;
-    spec.name = name;
-    spec.version = version;
-    spec.buildTime = buildTime;
-    spec.files.push_back(file("opt/" + name + "/README", "package " + name + "\n"));
-    return spec;
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = name;
+    recipe.version = version;
+    recipe.buildTime = buildTime;
+    recipe.files.push_back(file("opt/" + name + "/README", "package " + name + "\n"));
+    return recipe;
 }
 
 pkgwriter::ContainerFile file(const std::string& name, const std::string& data,

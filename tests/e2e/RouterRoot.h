@@ -48,9 +48,9 @@ private:
 };
 
 // Signed with the development key.
-std::string signedPackage(const pkgwriter::PackageSpec& spec);
-std::string signedBundle(const pkgwriter::BundleSpec& spec);
-pkgwriter::PackageSpec simplePackage(const std::string& name, VersionNumber version,
+std::string signedPackage(const pkgwriter::PackageRecipe& recipe);
+std::string signedBundle(const pkgwriter::BundleRecipe& recipe);
+pkgwriter::PackageRecipe simplePackage(const std::string& name, VersionNumber version,
                                      uint32_t buildTime = 1000);
 pkgwriter::ContainerFile file(const std::string& name, const std::string& data,
                               uint16_t permissions = 0644);

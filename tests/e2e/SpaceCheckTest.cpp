@@ -35,9 +35,9 @@ int withSmallFlash(const RouterRoot& root, unsigned long flashBytes, unsigned lo
 // A package with one file of incompressible bytes, so that its upload and its
 // extracted file each take about fileBytes.
 std::string bulkyPackage(const std::string& name, size_t fileBytes) {
-    auto spec = e2e::simplePackage(name, kV1);
-    spec.files.push_back(e2e::file("data/" + name, e2e::incompressibleBytes(fileBytes, 7)));
-    return e2e::signedPackage(spec);
+    auto recipe = e2e::simplePackage(name, kV1);
+    recipe.files.push_back(e2e::file("data/" + name, e2e::incompressibleBytes(fileBytes, 7)));
+    return e2e::signedPackage(recipe);
 }
 
 class SpaceCheck : public ::testing::Test {

@@ -8,7 +8,7 @@
 namespace {
 
 using e2e::RouterRoot;
-using pkgwriter::PackageSpec;
+using pkgwriter::PackageRecipe;
 
 constexpr VersionNumber kV1 = makeVersion(1, 0, 'f', 0);
 constexpr VersionNumber kV2 = makeVersion(2, 0, 'f', 0);
@@ -33,22 +33,22 @@ std::string linkText(const RouterRoot& root, const std::string& inside) {
     return n < 0 ? std::string() : std::string(buffer, static_cast<size_t>(n));
 }
 
-// Installs spec and insists that it worked, for the setup of a test.
-void installOk(const RouterRoot& root, const PackageSpec& spec,
+// Installs recipe and insists that it worked, for the setup of a test.
+void installOk(const RouterRoot& root, const PackageRecipe& recipe,
                const std::vector<std::string>& args = {}) {
-    auto result = root.install(e2e::signedPackage(spec), args);
+    auto result = root.install(e2e::signedPackage(recipe), args);
     ASSERT_EQ(result.status, 0) << result.out << result.err;
 }
 
 TEST(StreamInstall, NewPackageIsInstalledAndRecorded) {
     RouterRoot root;
-    auto spec = e2e::simplePackage("hello", kV1);
-    spec.files.push_back(e2e::file("bin/hello", "#!/bin/sh\necho hi\n", 0755));
-    spec.files.push_back(e2e::file("/etc/hello.conf", "greeting=hi\n", 0600));
+    auto recipe = e2e::simplePackage("hello", kV1);
+    recipe.files.push_back(e2e::file("bin/hello", "#!/bin/sh\necho hi\n", 0755));
+    recipe.files.push_back(e2e::file("/etc/hello.conf", "greeting=hi\n", 0600));
     pkgwriter::ContainerFile directory = e2e::file("var/empty", "");
     directory.type = pkgwriter::EntryType::Directory;
-    spec.files.push_back(directory);
-    auto result = root.install(e2e::signedPackage(spec));
+    recipe.files.push_back(directory);
+    auto result = root.install(e2e::signedPackage(recipe));
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(root.read("/flash/bin/hello"), "#!/bin/sh\necho hi\n");
@@ -134,9 +134,9 @@ TEST(StreamInstall, DowngradeNeedsTheDownOption) {
 
 TEST(StreamInstall, ArchitectureMustMatchTheSystem) {
     RouterRoot root;
-    auto spec = e2e::simplePackage("mipstool", kV1);
-    spec.architecture = "mipsbe";
-    std::string bytes = e2e::signedPackage(spec);
+    auto recipe = e2e::simplePackage("mipstool", kV1);
+    recipe.architecture = "mipsbe";
+    std::string bytes = e2e::signedPackage(recipe);
 
     std::string before = root.listingWithoutPostLog();
     auto refused = root.install(bytes);
@@ -221,12 +221,12 @@ TEST(StreamInstall, PackageExcludedByAnEnabledOneIsInstalledDisabled) {
     EXPECT_EQ(root.read("/flash/opt/guard/README"), "package guard\n");
 }
 
-PackageSpec bootPackage(std::optional<std::string> imagePart) {
-    auto spec = e2e::simplePackage("kernel", kV1);
-    spec.flags = 1;
-    spec.imagePart = std::move(imagePart);
-    spec.files.push_back(e2e::file("boot/vmlinux", "kernel bits\n"));
-    return spec;
+PackageRecipe bootPackage(std::optional<std::string> imagePart) {
+    auto recipe = e2e::simplePackage("kernel", kV1);
+    recipe.flags = 1;
+    recipe.imagePart = std::move(imagePart);
+    recipe.files.push_back(e2e::file("boot/vmlinux", "kernel bits\n"));
+    return recipe;
 }
 
 TEST(StreamInstall, BootImagePackageWithoutBootimageVariable) {
@@ -317,10 +317,10 @@ TEST(StreamInstall, UnrecordedPackageLeavesTheInstalledEntry) {
 
 TEST(StreamInstall, ImagePartPackageIsStoredWholeInItsDirectory) {
     RouterRoot root;
-    auto spec = e2e::simplePackage("whole", kV1);
-    spec.imagePart = e2e::incompressibleBytes(10000, 7);
-    spec.note = "kept whole";
-    std::string bytes = e2e::signedPackage(spec);
+    auto recipe = e2e::simplePackage("whole", kV1);
+    recipe.imagePart = e2e::incompressibleBytes(10000, 7);
+    recipe.note = "kept whole";
+    std::string bytes = e2e::signedPackage(recipe);
     auto result = root.install(bytes);
     EXPECT_EQ(result.status, 0) << result.out << result.err;
     EXPECT_EQ(root.read("/flash/var/pdb/whole/image"), bytes);
@@ -334,8 +334,8 @@ TEST(StreamInstall, ImagePartPackageIsStoredWholeInItsDirectory) {
     EXPECT_TRUE(contains(shown.out, "kept whole\n")) << shown.out;
 
     // A newer version replaces the stored image.
-    spec.version = kV2;
-    std::string newer = e2e::signedPackage(spec);
+    recipe.version = kV2;
+    std::string newer = e2e::signedPackage(recipe);
     auto upgraded = root.install(newer);
     EXPECT_EQ(upgraded.status, 0) << upgraded.out;
     EXPECT_EQ(root.read("/flash/var/pdb/whole/image"), newer);
@@ -343,10 +343,10 @@ TEST(StreamInstall, ImagePartPackageIsStoredWholeInItsDirectory) {
 
 TEST(StreamInstall, SameVersionIsOmitted) {
     RouterRoot root;
-    auto spec = e2e::simplePackage("same", kV1);
-    spec.imagePart = std::string("stored image");
-    std::string bytes = e2e::signedPackage(spec);
-    installOk(root, spec);
+    auto recipe = e2e::simplePackage("same", kV1);
+    recipe.imagePart = std::string("stored image");
+    std::string bytes = e2e::signedPackage(recipe);
+    installOk(root, recipe);
     root.write("/flash/opt/same/README", "changed by the user\n");
 
     std::string before = root.listingWithoutPostLog();
@@ -360,8 +360,8 @@ TEST(StreamInstall, SameVersionIsOmitted) {
     EXPECT_TRUE(root.temporaryFiles().empty());
 
     // A different build time of the same version is installed again.
-    spec.buildTime = 5000;
-    auto rebuilt = root.install(e2e::signedPackage(spec));
+    recipe.buildTime = 5000;
+    auto rebuilt = root.install(e2e::signedPackage(recipe));
     EXPECT_EQ(rebuilt.status, 0) << rebuilt.out;
     EXPECT_EQ(root.read("/flash/opt/same/README"), "package same\n");
 }
@@ -370,11 +370,11 @@ TEST(StreamInstall, SameVersionIsOmitted) {
 // only grows, complete once the package has been read to its end.
 TEST(StreamInstall, ProgressBarFillsToFullWidth) {
     RouterRoot root;
-    auto spec = e2e::simplePackage("bar", kV1);
+    auto recipe = e2e::simplePackage("bar", kV1);
     for (int i = 0; i < 40; ++i)
-        spec.files.push_back(
+        recipe.files.push_back(
             e2e::file("data/f" + std::to_string(i), e2e::incompressibleBytes(3000, i + 1)));
-    auto result = root.install(e2e::signedPackage(spec));
+    auto result = root.install(e2e::signedPackage(recipe));
     ASSERT_EQ(result.status, 0) << result.out;
 
     const std::string label = "installing bar-1.0 [";

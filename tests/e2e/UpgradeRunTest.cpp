@@ -230,9 +230,9 @@ TEST_F(UpgradeRun, PackagesDisabledOnTheWayAreEnabledAgain) {
 }
 
 TEST_F(UpgradeRun, ImagePartCandidateMovesIntoItsDatabaseDirectory) {
-    auto spec = e2e::simplePackage("kern", kV1);
-    spec.imagePart = std::string(10000, 'K');
-    std::string bytes = e2e::signedPackage(spec);
+    auto recipe = e2e::simplePackage("kern", kV1);
+    recipe.imagePart = std::string(10000, 'K');
+    std::string bytes = e2e::signedPackage(recipe);
     e2e::upload(root, kUploads, "kern.npk", bytes);
     auto result = upgrade();
     EXPECT_EQ(result.status, 0) << result.out;
@@ -246,10 +246,10 @@ TEST_F(UpgradeRun, ImagePartCandidateMovesIntoItsDatabaseDirectory) {
 }
 
 TEST_F(UpgradeRun, BootImageCandidateBecomesTheBootImage) {
-    auto spec = e2e::simplePackage("kern", kV1);
-    spec.imagePart = std::string(5000, 'B');
-    spec.flags = 1;
-    std::string bytes = e2e::signedPackage(spec);
+    auto recipe = e2e::simplePackage("kern", kV1);
+    recipe.imagePart = std::string(5000, 'B');
+    recipe.flags = 1;
+    std::string bytes = e2e::signedPackage(recipe);
     e2e::upload(root, kUploads, "kern.npk", bytes);
     auto result = upgrade({}, {{"bootimage", "1"}});
     EXPECT_EQ(result.status, 0) << result.out << result.err;
@@ -263,9 +263,9 @@ TEST_F(UpgradeRun, BootImageCandidateBecomesTheBootImage) {
 }
 
 TEST_F(UpgradeRun, SameVersionCandidateIsOmittedAndTheOthersGoOn) {
-    auto spec = e2e::simplePackage("kern", kV1);
-    spec.imagePart = std::string(3000, 'S');
-    std::string bytes = e2e::signedPackage(spec);
+    auto recipe = e2e::simplePackage("kern", kV1);
+    recipe.imagePart = std::string(3000, 'S');
+    std::string bytes = e2e::signedPackage(recipe);
     ASSERT_EQ(root.install(bytes).status, 0);
     std::string installedImage = root.read("/flash/var/pdb/kern/image");
     e2e::upload(root, kUploads, "kern.npk", bytes);

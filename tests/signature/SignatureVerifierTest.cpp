@@ -238,12 +238,12 @@ TEST_F(VerifierTest, AnyOfSeveralKeysAccepts) {
 }
 
 TEST_F(VerifierTest, PackagesFromThePackageWriterVerify) {
-    pkgwriter::PackageSpec spec;
-    spec.name = "signed";
-    spec.version = 0x01020300;
-    spec.description = "a package with files";
-    spec.files.push_back({pkgwriter::EntryType::File, "/bin/tool", 0755, 0, "contents"});
-    const std::string file = pkgwriter::writePackage(spec, &secret);
+    pkgwriter::PackageRecipe recipe;
+    recipe.name = "signed";
+    recipe.version = 0x01020300;
+    recipe.description = "a package with files";
+    recipe.files.push_back({pkgwriter::EntryType::File, "/bin/tool", 0755, 0, "contents"});
+    const std::string file = pkgwriter::writePackage(recipe, &secret);
     std::istringstream in(file);
     PartReader reader(in, true, nullptr);
     reader.acceptedTypes = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};

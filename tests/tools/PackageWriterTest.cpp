@@ -15,7 +15,7 @@ namespace {
 
 using pkgwriter::ContainerFile;
 using pkgwriter::EntryType;
-using pkgwriter::PackageSpec;
+using pkgwriter::PackageRecipe;
 
 uint32_t le32(const std::string& s, size_t at) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data()) + at;
@@ -105,8 +105,8 @@ std::string field16(const std::string& name) {
     return f;
 }
 
-PackageSpec fullSpec() {
-    PackageSpec s;
+PackageRecipe fullRecipe() {
+    PackageRecipe s;
     s.name = "routing";
     s.version = makeVersion(6, 41, 'f', 2);
     s.buildTime = 1700000000;
@@ -129,7 +129,7 @@ PackageSpec fullSpec() {
 }
 
 TEST(PackageWriter, FullPackageHasHeaderPartsInOrderAndCorrectLengths) {
-    std::string file = pkgwriter::writePackage(fullSpec());
+    std::string file = pkgwriter::writePackage(fullRecipe());
     ASSERT_GE(file.size(), 8u);
     EXPECT_EQ(le32(file, 0), 0xBAD0F11Eu);
     EXPECT_EQ(le32(file, 4), file.size() - 8);
@@ -167,7 +167,7 @@ TEST(PackageWriter, FullPackageHasHeaderPartsInOrderAndCorrectLengths) {
 }
 
 TEST(PackageWriter, MinimalPackageWritesOnlyWhatIsGiven) {
-    PackageSpec s;
+    PackageRecipe s;
     s.name = "tiny";
     auto parts = walk(pkgwriter::writePackage(s));
     EXPECT_EQ(types(parts), (std::vector<uint16_t>{1, 4, 9}));
@@ -189,8 +189,8 @@ TEST(PackageWriter, MinimalPackageWritesOnlyWhatIsGiven) {
 }
 
 TEST(PackageWriter, ContainerInflatesToTheEntriesGiven) {
-    PackageSpec spec = fullSpec();
-    auto parts = walk(pkgwriter::writePackage(spec));
+    PackageRecipe recipe = fullRecipe();
+    auto parts = walk(pkgwriter::writePackage(recipe));
     ASSERT_EQ(parts[9].type, 4);
     const std::string& container = parts[9].payload;
     EXPECT_EQ(static_cast<unsigned char>(container[0]) & 0x0F, 8);  // zlib: deflate method
@@ -204,7 +204,7 @@ TEST(PackageWriter, ContainerInflatesToTheEntriesGiven) {
     EXPECT_EQ(entries[0].name, "/nova/bin");
     EXPECT_EQ(entries[1].mode, 0x8000 | 0755);
     EXPECT_EQ(entries[1].name, "nova/bin/routed");
-    EXPECT_EQ(entries[1].data, spec.files[1].data);
+    EXPECT_EQ(entries[1].data, recipe.files[1].data);
     EXPECT_EQ(entries[2].mode, 0xA000 | 0777);
     EXPECT_EQ(entries[2].data, "routed");
     EXPECT_EQ(entries[3].mode, 0x8000 | 0600);
@@ -214,7 +214,7 @@ TEST(PackageWriter, ContainerInflatesToTheEntriesGiven) {
 }
 
 TEST(PackageWriter, SignatureDigestCoversHeaderThroughSignaturePartHeader) {
-    std::string file = pkgwriter::writePackage(fullSpec());
+    std::string file = pkgwriter::writePackage(fullRecipe());
     auto parts = walk(file);
     const WalkedPart& sig = parts.back();
     ASSERT_EQ(sig.type, 9);
@@ -224,14 +224,14 @@ TEST(PackageWriter, SignatureDigestCoversHeaderThroughSignaturePartHeader) {
     EXPECT_EQ(sig.payload.substr(20), std::string(48, '\0'));
 
     // A different byte anywhere in the covered range changes the digest.
-    PackageSpec other = fullSpec();
+    PackageRecipe other = fullRecipe();
     other.files[1].data.back() = 'X';
     EXPECT_NE(walk(pkgwriter::writePackage(other)).back().payload.substr(0, 20), expected);
 }
 
 TEST(PackageWriter, SignedPackageCarriesTheSignersPayload) {
     std::string key = pkgsign::developmentSecretKey();
-    std::string file = pkgwriter::writePackage(fullSpec(), &key);
+    std::string file = pkgwriter::writePackage(fullRecipe(), &key);
     auto parts = walk(file);
     const WalkedPart& sig = parts.back();
     ASSERT_EQ(sig.payload.size(), 68u);
@@ -239,9 +239,9 @@ TEST(PackageWriter, SignedPackageCarriesTheSignersPayload) {
 }
 
 TEST(PackageWriter, DamageHelpersKeepOrBreakWhatTheySay) {
-    PackageSpec spec = fullSpec();
-    auto parts = pkgwriter::buildPackageParts(spec, nullptr);
-    EXPECT_EQ(pkgwriter::writePartsFile(parts), pkgwriter::writePackage(spec));
+    PackageRecipe recipe = fullRecipe();
+    auto parts = pkgwriter::buildPackageParts(recipe, nullptr);
+    EXPECT_EQ(pkgwriter::writePartsFile(parts), pkgwriter::writePackage(recipe));
 
     std::string wrongLength = pkgwriter::writePartsFile(parts, 0xBAD0F11Eu, 12345u);
     EXPECT_EQ(le32(wrongLength, 4), 12345u);
@@ -259,13 +259,13 @@ TEST(PackageWriter, DamageHelpersKeepOrBreakWhatTheySay) {
     EXPECT_EQ(walked.back().payload.substr(0, 20),
               sha1(file.substr(8, walked.back().headerOffset + 6 - 8)));
 
-    PackageSpec damaged = fullSpec();
+    PackageRecipe damaged = fullRecipe();
     damaged.containerPayload = "not zlib";
     auto damagedParts = walk(pkgwriter::writePackage(damaged));
     EXPECT_EQ(damagedParts[9].payload, "not zlib");
 
     // A digest for a longer signature part covers that part's own length field.
-    auto noSig = pkgwriter::buildPackageParts(spec, nullptr);
+    auto noSig = pkgwriter::buildPackageParts(recipe, nullptr);
     noSig.pop_back();
     std::string body = pkgwriter::serializeParts(noSig);
     EXPECT_EQ(pkgwriter::packageDigest(noSig, 100),
@@ -273,17 +273,17 @@ TEST(PackageWriter, DamageHelpersKeepOrBreakWhatTheySay) {
 }
 
 TEST(PackageWriter, BundleCarriesItsHeaderPartsThenSignedMembers) {
-    pkgwriter::BundleSpec bundle;
+    pkgwriter::BundleRecipe bundle;
     bundle.name = "suite";
     bundle.version = makeVersion(6, 41, 'f', 0);
     bundle.architecture = "mipsbe";
     bundle.dependencies = {{"base", 1, 0, 0}};
     bundle.imagePart = "whole";
     bundle.defaultOff = {"extra"};
-    PackageSpec a;
+    PackageRecipe a;
     a.name = "core";
     a.files = {{EntryType::File, "bin/a", 0755, 0, "aaa"}};
-    PackageSpec b;
+    PackageRecipe b;
     b.name = "extra";
     b.architecture = "mipsbe";
     bundle.members = {a, b};

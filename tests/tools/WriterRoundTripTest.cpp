@@ -18,10 +18,10 @@ namespace {
 
 using pkgwriter::ContainerFile;
 using pkgwriter::EntryType;
-using pkgwriter::PackageSpec;
+using pkgwriter::PackageRecipe;
 
-PackageSpec sampleSpec(const std::string& name) {
-    PackageSpec s;
+PackageRecipe sampleRecipe(const std::string& name) {
+    PackageRecipe s;
     s.name = name;
     s.version = makeVersion(7, 1, 'f', 3);
     s.buildTime = 1650000000;
@@ -51,16 +51,16 @@ void expectSameRange(const PackageRange& a, const PackageRange& b) {
 
 TEST(WriterRoundTrip, LoadPackageFileSeesEveryHeaderField) {
     testsupport::TempDir dir;
-    PackageSpec spec = sampleSpec("routing");
-    spec.imagePart = "image";
+    PackageRecipe recipe = sampleRecipe("routing");
+    recipe.imagePart = "image";
     std::string path = dir / "routing.npk";
-    testsupport::writeFile(path, pkgwriter::writePackage(spec));
+    testsupport::writeFile(path, pkgwriter::writePackage(recipe));
 
     PackageFile file;
     ASSERT_TRUE(loadPackageFile(file, path));
     EXPECT_EQ(file.name, "routing");
-    EXPECT_EQ(file.version, spec.version);
-    EXPECT_EQ(file.buildTime, spec.buildTime);
+    EXPECT_EQ(file.version, recipe.version);
+    EXPECT_EQ(file.buildTime, recipe.buildTime);
     EXPECT_EQ(file.flags, 2u);
     EXPECT_EQ(file.auxText, "aux text");
     EXPECT_EQ(file.architecture, "powerpc");
@@ -71,23 +71,23 @@ TEST(WriterRoundTrip, LoadPackageFileSeesEveryHeaderField) {
     EXPECT_EQ(file.kind, PackageKind::Regular);
     EXPECT_EQ(file.expectedSize, testsupport::readFile(path).size());
     ASSERT_EQ(file.dependencies.size(), 1u);
-    expectSameRange(file.dependencies[0], spec.dependencies[0]);
+    expectSameRange(file.dependencies[0], recipe.dependencies[0]);
     ASSERT_EQ(file.provides.size(), 1u);
-    expectSameRange(file.provides[0], spec.provides[0]);
+    expectSameRange(file.provides[0], recipe.provides[0]);
     ASSERT_EQ(file.conflicts.size(), 1u);
-    expectSameRange(file.conflicts[0], spec.conflicts[0]);
+    expectSameRange(file.conflicts[0], recipe.conflicts[0]);
 }
 
 TEST(WriterRoundTrip, UnrecordedKindAndWrongLengthAreSeen) {
     testsupport::TempDir dir;
-    PackageSpec spec = sampleSpec("tool");
-    spec.unrecorded = true;
-    testsupport::writeFile(dir / "u.npk", pkgwriter::writePackage(spec));
+    PackageRecipe recipe = sampleRecipe("tool");
+    recipe.unrecorded = true;
+    testsupport::writeFile(dir / "u.npk", pkgwriter::writePackage(recipe));
     PackageFile unrecorded;
     ASSERT_TRUE(loadPackageFile(unrecorded, dir / "u.npk"));
     EXPECT_EQ(unrecorded.kind, PackageKind::Unrecorded);
 
-    auto parts = pkgwriter::buildPackageParts(sampleSpec("tool"), nullptr);
+    auto parts = pkgwriter::buildPackageParts(sampleRecipe("tool"), nullptr);
     uint32_t trueLength = static_cast<uint32_t>(pkgwriter::serializeParts(parts).size());
     testsupport::writeFile(
         dir / "w.npk",
@@ -97,8 +97,8 @@ TEST(WriterRoundTrip, UnrecordedKindAndWrongLengthAreSeen) {
 }
 
 TEST(WriterRoundTrip, MetadataOutOfOrderEndsTheHeaderParse) {
-    PackageSpec spec = sampleSpec("odd");
-    auto parts = pkgwriter::buildPackageParts(spec, nullptr);
+    PackageRecipe recipe = sampleRecipe("odd");
+    auto parts = pkgwriter::buildPackageParts(recipe, nullptr);
     // move the architecture part (index 2) behind the conflicts list (index 7)
     ASSERT_EQ(parts[2].type, pkgwriter::kTypeArchitecture);
     pkgwriter::Part arch = parts[2];
@@ -162,9 +162,9 @@ void expectDigestMatches(PartReader& reader) {
 }
 
 TEST(WriterRoundTrip, StreamReaderInflatesContainerAndHashesToTheSignedDigest) {
-    PackageSpec spec = sampleSpec("net");
-    spec.imagePart = "IMAGE";
-    std::istringstream source(pkgwriter::writePackage(spec));
+    PackageRecipe recipe = sampleRecipe("net");
+    recipe.imagePart = "IMAGE";
+    std::istringstream source(pkgwriter::writePackage(recipe));
     PartReader reader(source, true, nullptr);
     reader.acceptedTypes = {1, 18, 20, 16, 3, 19, 17, 21, 4, 9};
     ASSERT_EQ(reader.nextPart(), 1);
@@ -172,20 +172,20 @@ TEST(WriterRoundTrip, StreamReaderInflatesContainerAndHashesToTheSignedDigest) {
     ASSERT_TRUE(parsePackageHeader(info, reader));
     ASSERT_EQ(reader.currentType, 21);
     ASSERT_EQ(reader.nextPart(), 4);
-    expectSameFiles(readContainer(reader), spec.files);
+    expectSameFiles(readContainer(reader), recipe.files);
     ASSERT_EQ(reader.nextPart(), 9);
     expectDigestMatches(reader);
     EXPECT_EQ(reader.nextPart(), -1);
 }
 
 TEST(WriterRoundTrip, BundleLoadsWithMembersAndEachMemberHashesOnItsOwn) {
-    pkgwriter::BundleSpec bundle;
+    pkgwriter::BundleRecipe bundle;
     bundle.name = "suite";
     bundle.version = makeVersion(7, 1, 'f', 0);
     bundle.architecture = "powerpc";
     bundle.imagePart = "kept whole";
     bundle.defaultOff = {"beta"};
-    bundle.members = {sampleSpec("alpha"), sampleSpec("beta")};
+    bundle.members = {sampleRecipe("alpha"), sampleRecipe("beta")};
     bundle.members[1].imagePart = "member image";
     std::string stream = pkgwriter::writeBundle(bundle);
 
@@ -241,12 +241,12 @@ bool installerAcceptsSignature(const std::string& package) {
 
 TEST(WriterRoundTrip, SignedWithTheDevelopmentKeyPassesTheInstallersCheck) {
     std::string key = pkgsign::developmentSecretKey();
-    PackageSpec spec = sampleSpec("signed");
-    std::string package = pkgwriter::writePackage(spec, &key);
+    PackageRecipe recipe = sampleRecipe("signed");
+    std::string package = pkgwriter::writePackage(recipe, &key);
     EXPECT_TRUE(installerAcceptsSignature(package));
 
     // One changed byte of file data inside the compressed container.
-    auto parts = pkgwriter::buildPackageParts(spec, &key);
+    auto parts = pkgwriter::buildPackageParts(recipe, &key);
     ASSERT_EQ(parts[8].type, pkgwriter::kTypeContainer);
     parts[8].payload[parts[8].payload.size() / 2] ^= 1;
     EXPECT_FALSE(installerAcceptsSignature(pkgwriter::writePartsFile(parts)));
@@ -255,7 +255,7 @@ TEST(WriterRoundTrip, SignedWithTheDevelopmentKeyPassesTheInstallersCheck) {
     pkgwriter::signParts(parts, &stranger);
     EXPECT_FALSE(installerAcceptsSignature(pkgwriter::writePartsFile(parts)));
     // Unsigned filler with a correct digest is refused too.
-    EXPECT_FALSE(installerAcceptsSignature(pkgwriter::writePackage(spec)));
+    EXPECT_FALSE(installerAcceptsSignature(pkgwriter::writePackage(recipe)));
 }
 
 }  // namespace

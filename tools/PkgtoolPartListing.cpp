@@ -52,7 +52,7 @@ const char kVerifyHelp[] =
     "Exit status: 0 valid and signed, 1 not a valid package or a signature does\n"
     "not verify, 2 usage error, 3 the file cannot be read.\n";
 
-const std::vector<OptionSpec> kCheckOptions = {
+const std::vector<OptionRecipe> kCheckOptions = {
     {"public", 0, true, true},
     {"help", 'h', false, false},
 };
