@@ -19,36 +19,19 @@
 #include "driver/InstallContext.h"
 #include "tools/PackageWriter.h"
 
+#include "support/Sandbox.h"
+
 namespace {
+
+using testsupport::makeDirs;
+using testsupport::removeTree;
 
 constexpr int kPackageCount = 50;
 constexpr uint32_t kImageSize = 16u << 20;
 constexpr uint64_t kReadBudget = 1u << 20;
 constexpr size_t kSparseChunk = 65536;
 
-void makeDirs(const std::string& path) {
-    for (size_t pos = 1; pos != std::string::npos;) {
-        pos = path.find('/', pos + 1);
-        mkdir(path.substr(0, pos).c_str(), 0755);
-    }
-}
 
-void removeTree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR* d = opendir(path.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string name = e->d_name;
-                if (name != "." && name != "..") removeTree(path + "/" + name);
-            }
-            closedir(d);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
 
 // Zero runs become holes, so fifty 16 MiB images take little disk.
 bool writeSparse(const std::string& path, const std::string& bytes) {

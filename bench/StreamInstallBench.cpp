@@ -43,7 +43,12 @@
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 
+#include "support/Sandbox.h"
+
 namespace {
+
+using testsupport::makeDirs;
+using testsupport::removeTree;
 
 constexpr size_t kMiB = 1024 * 1024;
 constexpr size_t kBenchPackageBytes = 64 * kMiB;
@@ -115,23 +120,6 @@ bool writePackageFile(const std::string& path, const std::string& name, size_t t
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void removeTree(const std::string& path) {
-    DIR* d = opendir(path.c_str());
-    if (d) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name == "." || name == "..") continue;
-            std::string child = path + "/" + name;
-            struct stat st;
-            if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                removeTree(child);
-            else
-                unlink(child.c_str());
-        }
-        closedir(d);
-    }
-    rmdir(path.c_str());
-}
 
 void makeRoot(const std::string& root) {
     for (const char* dir : {"", "/flash", "/flash/var", "/flash/var/pdb", "/ram", "/rw"})

@@ -26,7 +26,12 @@
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 
+#include "support/Sandbox.h"
+
 namespace {
+
+using testsupport::makeDirs;
+using testsupport::removeTree;
 
 constexpr int kPackageCount = 20;
 constexpr size_t kPackageSize = 4u << 20;
@@ -46,29 +51,7 @@ std::string programDirectory() {
     return installer.substr(0, installer.rfind('/'));
 }
 
-void makeDirs(const std::string& path) {
-    for (size_t pos = 1; pos != std::string::npos;) {
-        pos = path.find('/', pos + 1);
-        mkdir(path.substr(0, pos).c_str(), 0755);
-    }
-}
 
-void removeTree(const std::string& path) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0) return;
-    if (S_ISDIR(st.st_mode)) {
-        if (DIR* d = opendir(path.c_str())) {
-            while (dirent* e = readdir(d)) {
-                std::string name = e->d_name;
-                if (name != "." && name != "..") removeTree(path + "/" + name);
-            }
-            closedir(d);
-        }
-        rmdir(path.c_str());
-    } else {
-        unlink(path.c_str());
-    }
-}
 
 bool writeFile(const std::string& path, const std::string& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
