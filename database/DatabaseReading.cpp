@@ -1,11 +1,12 @@
 // Completing a package record from the text files of its database directory and
 // from its schedule file.
 #include <cstdint>
-#include <fstream>
 #include <istream>
+#include <sstream>
 #include <string>
 
 #include "database/PackageDatabase.h"
+#include "platform/FileInput.h"
 
 namespace {
 
@@ -28,25 +29,65 @@ bool readSigned(std::istream& in, int32_t& value) {
     return true;
 }
 
-bool canOpen(const std::string& path) {
-    return std::ifstream(path).is_open();
+bool parseDependencyList(const std::string& content, std::vector<PackageRange>& list,
+                         bool withPrecedence) {
+    std::istringstream in(content);
+    for (;;) {
+        PackageRange entry;
+        if (!(in >> entry.name)) return true;
+        if (!readUnsigned(in, entry.min) || !readUnsigned(in, entry.max)) return false;
+        if (withPrecedence && !readSigned(in, entry.precedence)) return false;
+        list.push_back(std::move(entry));
+    }
 }
 
-void readMetadataFiles(PackageRecord& record, const std::string& directory) {
-    {
-        std::ifstream in(directory + "version");
-        if (!in.is_open() || !readUnsigned(in, record.version) ||
-            !readUnsigned(in, record.buildTime))
+// One file of the entry; a file that exists but cannot be read is noted, and the
+// whole record is then not to be acted on.
+class EntryFiles {
+public:
+    EntryFiles(std::string directory, DatabaseReadErrors* errors)
+        : directory_(std::move(directory)), errors_(errors) {}
+
+    OpenResult read(const std::string& name, std::string& content) {
+        return readPath(directory_ + name, content);
+    }
+    OpenResult readPath(const std::string& path, std::string& content) {
+        OpenResult result = readWholeFile(path, content);
+        if (result == OpenResult::Unreadable) {
+            readable_ = false;
+            if (errors_) errors_->push_back(path);
+        }
+        return result;
+    }
+    bool readable() const { return readable_; }
+
+private:
+    std::string directory_;
+    DatabaseReadErrors* errors_;
+    bool readable_ = true;
+};
+
+void readDependencies(EntryFiles& files, const char* name, std::vector<PackageRange>& list,
+                      bool withPrecedence, PackageRecord& record) {
+    std::string content;
+    if (files.read(name, content) != OpenResult::Opened) return;
+    if (!parseDependencyList(content, list, withPrecedence)) record.pendingAction = kActionUninstall;
+}
+
+void readMetadataFiles(PackageRecord& record, EntryFiles& files) {
+    std::string content;
+    OpenResult version = files.read("version", content);
+    if (version == OpenResult::Missing) record.pendingAction = kActionUninstall;
+    if (version == OpenResult::Opened) {
+        std::istringstream in(content);
+        if (!readUnsigned(in, record.version) || !readUnsigned(in, record.buildTime))
             record.pendingAction = kActionUninstall;
     }
-    if (!readDependencyFile(directory + "deps", record.dependencies, false))
-        record.pendingAction = kActionUninstall;
-    if (!readDependencyFile(directory + "provides", record.provides, true))
-        record.pendingAction = kActionUninstall;
-    if (!readDependencyFile(directory + "conflicts", record.conflicts, false))
-        record.pendingAction = kActionUninstall;
-    {
-        std::ifstream in(directory + "bundle");
+    readDependencies(files, "deps", record.dependencies, false, record);
+    readDependencies(files, "provides", record.provides, true, record);
+    readDependencies(files, "conflicts", record.conflicts, false, record);
+    if (files.read("bundle", content) == OpenResult::Opened) {
+        std::istringstream in(content);
         std::string bundleName;
         if (in >> bundleName) {
             record.bundle.name = bundleName;
@@ -55,32 +96,38 @@ void readMetadataFiles(PackageRecord& record, const std::string& directory) {
             record.pendingAction = kActionUninstall;
         }
     }
-    std::ifstream files(directory + "files");
     // A package without a files list is a bundle: it installs nothing itself.
-    record.isBundle = !files.is_open();
+    OpenResult list = files.read("files", content);
+    record.isBundle = list == OpenResult::Missing;
+    std::istringstream lines(list == OpenResult::Opened ? content : std::string());
     std::string line;
-    while (std::getline(files, line)) {
+    while (std::getline(lines, line)) {
         if (line.empty()) continue;
         record.files.insert(line[0] == '/' ? line : "/" + line);
     }
 }
 
-void readStateFiles(PackageRecord& record, const std::string& directory) {
+void readStateFiles(PackageRecord& record, EntryFiles& files) {
     record.userForced = false;
-    std::ifstream disabled(directory + "disabled");
-    if (disabled.is_open()) {
+    std::string content;
+    OpenResult disabled = files.read("disabled", content);
+    if (disabled == OpenResult::Opened) {
         record.disabled = true;
+        std::istringstream in(content);
         std::string line;
-        std::getline(disabled, line);
+        std::getline(in, line);
         record.userForced = line != "auto";
-    } else {
-        record.disabled = false;
-        if (canOpen(directory + "enabled")) record.userForced = true;
+        return;
     }
+    record.disabled = false;
+    if (files.read("enabled", content) == OpenResult::Opened) record.userForced = true;
 }
 
-void readSchedule(PackageRecord& record) {
-    std::ifstream in(kScheduleRoot + record.name + "/schedule");
+void readSchedule(PackageRecord& record, EntryFiles& files) {
+    std::string content;
+    if (files.readPath(kScheduleRoot + record.name + "/schedule", content) != OpenResult::Opened)
+        return;
+    std::istringstream in(content);
     std::string word;
     if (!(in >> word)) return;
     if (word == actionWord(kActionUninstall)) {
@@ -98,22 +145,19 @@ void readSchedule(PackageRecord& record) {
 
 bool readDependencyFile(const std::string& path, std::vector<PackageRange>& list,
                         bool withPrecedence) {
-    std::ifstream in(path);
-    for (;;) {
-        PackageRange entry;
-        if (!(in >> entry.name)) return true;
-        if (!readUnsigned(in, entry.min) || !readUnsigned(in, entry.max)) return false;
-        if (withPrecedence && !readSigned(in, entry.precedence)) return false;
-        list.push_back(std::move(entry));
-    }
+    std::string content;
+    OpenResult result = readWholeFile(path, content);
+    if (result == OpenResult::Missing) return true;
+    return result == OpenResult::Opened && parseDependencyList(content, list, withPrecedence);
 }
 
-void readDatabaseEntry(PackageRecord& record) {
-    std::string directory = packageDirectory(record);
+bool readDatabaseEntry(PackageRecord& record, DatabaseReadErrors* errors) {
+    EntryFiles files(packageDirectory(record), errors);
     // An image already described the package; its metadata files are not kept.
-    if (record.version == 0) readMetadataFiles(record, directory);
-    readStateFiles(record, directory);
+    if (record.version == 0) readMetadataFiles(record, files);
+    readStateFiles(record, files);
     // Placeholders stand for packages that are not really there: nothing can be
     // scheduled for them.
-    if (!isPlaceholder(record)) readSchedule(record);
+    if (!isPlaceholder(record)) readSchedule(record, files);
+    return files.readable();
 }

@@ -1,6 +1,6 @@
 #include "database/DatabaseWriter.h"
 
-#include <fstream>
+#include <sstream>
 
 #include "database/PackageDatabase.h"
 #include "planning/InstallReports.h"
@@ -17,53 +17,71 @@ constexpr uint32_t kBundleSizeHint = 16;
 constexpr uint32_t kFilesSizeHint = 4096;
 constexpr uint32_t kStateSizeHint = 8;
 
+// The metadata files a package described by its files has; one described by
+// its image has none of them.
+const char* const kMetadataFiles[] = {"version", "deps", "provides", "conflicts", "bundle", "files"};
+
 const char* stateWord(const PackageRecord& record) {
     return record.userForced ? "user" : "auto";
 }
 
-void writeDisabledFile(const PackageRecord& record, FsTransaction& transaction,
+bool writeDisabledFile(const PackageRecord& record, FsTransaction& transaction,
                        const std::string& directory) {
-    std::ofstream out = createFile(transaction, directory + "disabled", kStateSizeHint, 0);
-    out << stateWord(record) << '\n';
+    return writeStagedFile(transaction, directory + "disabled", kStateSizeHint, 0,
+                           std::string(stateWord(record)) + "\n");
 }
 
-void writeEnabledFile(FsTransaction& transaction, const std::string& directory) {
-    std::ofstream out = createFile(transaction, directory + "enabled", kStateSizeHint, 0);
-    out << "user\n";
+bool writeEnabledFile(FsTransaction& transaction, const std::string& directory) {
+    return writeStagedFile(transaction, directory + "enabled", kStateSizeHint, 0, "user\n");
 }
 
-// The failure is reported before the failed stream is closed, so that errno
-// still tells why it failed.
+// The failure is reported before anything else can change errno.
 bool failWith(const PackageRecord& record, const char* name) {
     reportCreateFailure(record, name);
     return false;
 }
 
+std::string dependencyText(const std::vector<PackageRange>& list, bool withPrecedence) {
+    std::ostringstream out;
+    for (const PackageRange& entry : list) {
+        out << entry.name << ' ' << entry.min << ' ' << entry.max;
+        if (withPrecedence) out << ' ' << entry.precedence;
+        out << '\n';
+    }
+    return out.str();
+}
+
+// A list file of the new version, or the removal of the old version's file when
+// the new one has no such list: the entry describes the new version alone.
+bool writeOptionalList(FsTransaction& transaction, const std::string& path,
+                       const std::vector<PackageRange>& list, bool withPrecedence) {
+    if (list.empty()) {
+        transaction.remove(path);
+        return true;
+    }
+    return writeDependencyFile(transaction, path, list, withPrecedence);
+}
+
 bool writeMetadataFiles(PackageRecord& record, FsTransaction& transaction,
                         const std::string& directory) {
-    {
-        std::ofstream out = createFile(transaction, directory + "version", kVersionSizeHint, 0);
-        out << record.version << ' ' << record.buildTime << '\n';
-        // Flushed here rather than at close, so that a full disk shows now.
-        out.flush();
-        if (out.fail()) return failWith(record, "meta/version");
-    }
+    std::string version = std::to_string(record.version) + " " + std::to_string(record.buildTime) +
+                          "\n";
+    if (!writeStagedFile(transaction, directory + "version", kVersionSizeHint, 0, version))
+        return failWith(record, "meta/version");
     if (!writeDependencyFile(transaction, directory + "deps", record.dependencies, false))
         return failWith(record, "meta/deps");
-    if (!record.provides.empty() &&
-        !writeDependencyFile(transaction, directory + "provides", record.provides, true))
+    if (!writeOptionalList(transaction, directory + "provides", record.provides, true))
         return failWith(record, "meta/provides");
-    if (!record.conflicts.empty() &&
-        !writeDependencyFile(transaction, directory + "conflicts", record.conflicts, false))
+    if (!writeOptionalList(transaction, directory + "conflicts", record.conflicts, false))
         return failWith(record, "meta/conflicts");
     if (!record.bundle.name.empty()) {
-        std::ofstream out = createFile(transaction, directory + "bundle", kBundleSizeHint, 0);
-        out << record.bundle.name << '\n';
-        out.flush();
-        if (out.fail()) return failWith(record, "meta/bundle");
+        if (!writeStagedFile(transaction, directory + "bundle", kBundleSizeHint, 0,
+                             record.bundle.name + "\n"))
+            return failWith(record, "meta/bundle");
     } else {
         transaction.remove(directory + "bundle");
     }
+    if (record.isBundle) transaction.remove(directory + "files");
     if (!writeFilesList(record, transaction)) return failWith(record, "meta/files");
     return true;
 }
@@ -72,45 +90,44 @@ bool writeMetadataFiles(PackageRecord& record, FsTransaction& transaction,
 
 bool writeDependencyFile(FsTransaction& transaction, const std::string& path,
                          const std::vector<PackageRange>& list, bool withPrecedence) {
-    std::ofstream out = createFile(transaction, path, kListSizeHint, 0);
-    for (const PackageRange& entry : list) {
-        out << entry.name << ' ' << entry.min << ' ' << entry.max;
-        if (withPrecedence) out << ' ' << entry.precedence;
-        out << '\n';
-    }
-    out.flush();
-    // An empty list writes nothing, so only is_open shows a file that never came.
-    return out.is_open() && !out.fail();
+    return writeStagedFile(transaction, path, kListSizeHint, 0,
+                           dependencyText(list, withPrecedence));
 }
 
 bool writeFilesList(PackageRecord& record, FsTransaction& transaction) {
     if (record.isBundle) return true;
-    std::ofstream out =
-        createFile(transaction, packageDirectory(record) + "files", kFilesSizeHint, 0);
+    std::string text;
     // Stored relative to "/", as the paths sit in the package's file container.
     for (const std::string& path : record.files) {
         if (path.empty()) continue;
-        out << (path[0] == '/' ? path.substr(1) : path) << '\n';
+        text.append(path, path[0] == '/' ? 1 : 0, std::string::npos);
+        text += '\n';
     }
-    out.flush();
-    return out.is_open() && !out.fail();
+    return writeStagedFile(transaction, packageDirectory(record) + "files", kFilesSizeHint, 0,
+                           text);
 }
 
 bool writeDatabaseEntry(PackageRecord& record, FsTransaction& transaction) {
     std::string directory = packageDirectory(record);
     // A package kept whole as an image is described by that image; its own
-    // flag can ask for the same.
-    if (!record.hasImagePart && (record.flags & kFlagNoMetadata) == 0 &&
-        !writeMetadataFiles(record, transaction, directory))
-        return false;
-    if (record.disabled)
-        writeDisabledFile(record, transaction, directory);
-    else
+    // flag can ask for the same. The metadata files of an older version that
+    // was described by them go.
+    if (!record.hasImagePart && (record.flags & kFlagNoMetadata) == 0) {
+        if (!writeMetadataFiles(record, transaction, directory)) return false;
+    } else {
+        for (const char* name : kMetadataFiles) transaction.remove(directory + name);
+    }
+    if (record.disabled) {
+        if (!writeDisabledFile(record, transaction, directory))
+            return failWith(record, "disabled");
+    } else {
         transaction.remove(directory + "disabled");
-    if (!record.disabled && record.userForced)
-        writeEnabledFile(transaction, directory);
-    else
+    }
+    if (!record.disabled && record.userForced) {
+        if (!writeEnabledFile(transaction, directory)) return failWith(record, "enabled");
+    } else {
         transaction.remove(directory + "enabled");
+    }
     return true;
 }
 
@@ -121,6 +138,7 @@ bool createDatabaseEntry(PackageRecord& record, FsTransaction& transaction) {
 void markDisabled(PackageRecord& record, FsTransaction& transaction) {
     std::string directory = packageDirectory(record);
     transaction.remove(directory + "enabled");
+    // A failed write is kept in the transaction, which is then not committed.
     writeDisabledFile(record, transaction, directory);
     record.disabled = true;
     record.pendingAction = kActionNone;

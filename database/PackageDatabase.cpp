@@ -1,13 +1,16 @@
 #include "database/PackageDatabase.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <sys/stat.h>
 
-#include <fstream>
 #include <memory>
+#include <set>
 
 #include "driver/InstallContext.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
+#include "platform/FileInput.h"
 
 namespace {
 
@@ -18,7 +21,9 @@ namespace {
 const uint32_t kImageScanTypes[] = {kPartBundleHeader, kPartHeader,   kPartAuxText,  kPartNote,
                                     kPartDependencies, kPartProvides, kPartConflicts};
 
-constexpr size_t kImageScanBufferSize = 512;
+constexpr size_t kImageScanBufferSize = 4096;
+// The stream install's copy of a package, not a package entry.
+constexpr char kStreamImageName[] = "image";
 
 bool isHidden(const char* name) {
     return name[0] == '.';
@@ -30,10 +35,18 @@ bool hasRecordNamed(const InstallContext& context, const std::string& name) {
     return false;
 }
 
-// Reads the header parts of one image into record; a bundle's members go into
-// the context's list ahead of the bundle itself.
-void scanImage(InstallContext& context, std::unique_ptr<PackageRecord> record,
-               std::istream& image) {
+// A package entry is a directory; the stream install's image copy beside the
+// entries is not one, even when a killed run left it behind.
+bool isStreamImageCopy(const char* name) {
+    if (std::string(name) != kStreamImageName) return false;
+    struct stat st;
+    return lstat((std::string(kDatabaseRoot) + name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+}
+
+// Reads the header parts of one image into record; a bundle's members come
+// first in records, the bundle itself last.
+void scanImage(std::unique_ptr<PackageRecord> record, std::istream& image,
+               std::vector<std::unique_ptr<PackageRecord>>& records) {
     PartReader reader(image, false, nullptr);
     reader.acceptedTypes.assign(std::begin(kImageScanTypes), std::end(kImageScanTypes));
     if (reader.nextPart() == kPartBundleHeader) {
@@ -49,12 +62,47 @@ void scanImage(InstallContext& context, std::unique_ptr<PackageRecord> record,
             if (!parsePackageHeader(*member, reader) && reader.currentType == kPartHeader)
                 reader.nextPart();
             member->bundle = bundleRef;
-            context.append(std::move(member));
+            records.push_back(std::move(member));
         }
     } else {
         parsePackageHeader(*record, reader);
     }
-    context.append(std::move(record));
+    records.push_back(std::move(record));
+}
+
+// Directory entries, in directory order, without hidden ones; false when the
+// directory cannot be opened or read to its end.
+bool listEntries(std::vector<std::string>& names) {
+    DIR* directory = opendir(kDatabaseRoot);
+    if (!directory) return false;
+    for (;;) {
+        errno = 0;
+        dirent* entry = readdir(directory);
+        if (!entry) break;
+        if (!isHidden(entry->d_name) && !isStreamImageCopy(entry->d_name))
+            names.push_back(entry->d_name);
+    }
+    bool complete = errno == 0;
+    closedir(directory);
+    return complete;
+}
+
+// Appends the records an image describes; false when it exists but cannot be
+// read (the entry is then not read at all).
+bool loadImage(InstallContext& context, const std::string& name, const std::string& path,
+               DatabaseReadErrors* errors) {
+    InputFile image(kImageScanBufferSize);
+    OpenResult opened = image.open(path);
+    if (opened == OpenResult::Missing) return true;
+    std::vector<std::unique_ptr<PackageRecord>> records;
+    if (opened == OpenResult::Opened)
+        scanImage(std::make_unique<PackageRecord>(name), image, records);
+    if (opened == OpenResult::Unreadable || image.readError() != 0) {
+        if (errors) errors->push_back(path);
+        return false;
+    }
+    for (auto& record : records) context.append(std::move(record));
+    return true;
 }
 
 }  // namespace
@@ -63,47 +111,53 @@ std::string packageDirectory(const PackageInfo& record) {
     return kDatabaseRoot + record.name + "/";
 }
 
-bool loadPackageImages(InstallContext& context, const std::string& prefix,
-                       bool fromImageDirectory) {
+bool loadPackageImages(InstallContext& context, const std::string& prefix, bool fromImageDirectory,
+                       DatabaseReadErrors* errors, std::set<std::string>* unreadableNames) {
     // Images are looked up for the packages the database lists, whichever of the
     // two places holds them.
-    DIR* directory = opendir(kDatabaseRoot);
-    if (!directory) return false;
-    while (dirent* entry = readdir(directory)) {
-        if (isHidden(entry->d_name)) continue;
-        auto record = std::make_unique<PackageRecord>(entry->d_name);
-        std::string path =
-            fromImageDirectory ? prefix + entry->d_name : packageDirectory(*record) + "image";
-        // Every part the scan passes over is a seek, and a seek throws away what
-        // the file buffer had read ahead; a small buffer keeps that waste small.
-        char readAhead[kImageScanBufferSize];
-        std::ifstream image;
-        image.rdbuf()->pubsetbuf(readAhead, sizeof readAhead);
-        image.open(path, std::ios::binary);
-        if (!image.is_open()) continue;
-        scanImage(context, std::move(record), image);
+    std::vector<std::string> names;
+    if (!listEntries(names) && names.empty()) return false;
+    for (const std::string& name : names) {
+        if (unreadableNames && unreadableNames->count(name) != 0) continue;
+        std::string path = fromImageDirectory ? prefix + name
+                                              : kDatabaseRoot + name + "/" + kStreamImageName;
+        if (!loadImage(context, name, path, errors) && unreadableNames)
+            unreadableNames->insert(name);
     }
-    closedir(directory);
     return true;
 }
 
-void loadInstalledPackages(InstallContext& context, bool quiet, const std::string& architecture) {
+DatabaseReadErrors loadInstalledPackages(InstallContext& context, bool quiet,
+                                         const std::string& architecture) {
     context.quiet = quiet;
     context.architecture = architecture;
-    if (!loadPackageImages(context, kDatabaseRoot, false)) {
-        context.reportWarning("could not open repo");
-        return;
+    DatabaseReadErrors errors;
+    std::set<std::string> unreadableNames;
+    std::vector<std::string> names;
+    if (!listEntries(names)) {
+        if (names.empty()) {
+            context.reportWarning("could not open repo");
+            return errors;
+        }
+        errors.push_back(kDatabaseRoot);
     }
-    loadPackageImages(context, kImageDirectory, true);
+    loadPackageImages(context, kDatabaseRoot, false, &errors, &unreadableNames);
+    loadPackageImages(context, kImageDirectory, true, &errors, &unreadableNames);
 
-    DIR* directory = opendir(kDatabaseRoot);
-    if (!directory) return;
-    for (const auto& record : context.packages) readDatabaseEntry(*record);
-    while (dirent* entry = readdir(directory)) {
-        if (isHidden(entry->d_name) || hasRecordNamed(context, entry->d_name)) continue;
-        auto record = std::make_unique<PackageRecord>(entry->d_name);
-        readDatabaseEntry(*record);
-        context.append(std::move(record));
+    // Records whose files cannot be read are left out: nothing may act on what
+    // is not known.
+    std::vector<std::unique_ptr<PackageRecord>> loaded = std::move(context.packages);
+    context.packages.clear();
+    for (auto& record : loaded) {
+        if (readDatabaseEntry(*record, &errors))
+            context.append(std::move(record));
+        else
+            unreadableNames.insert(record->name);
     }
-    closedir(directory);
+    for (const std::string& name : names) {
+        if (unreadableNames.count(name) != 0 || hasRecordNamed(context, name)) continue;
+        auto record = std::make_unique<PackageRecord>(name);
+        if (readDatabaseEntry(*record, &errors)) context.append(std::move(record));
+    }
+    return errors;
 }

@@ -5,18 +5,63 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "database/PackageDatabase.h"
 #include "driver/InstallContext.h"
 #include "driver/RunModes.h"
+#include "platform/RunLock.h"
+#include "platform/StopSignals.h"
+#include "transaction/Manifest.h"
+#include "transaction/TempRegistry.h"
 
 namespace {
 
 enum class ScanResult { Run, Exit };
 
+// What every run that may change flash does first: make sure it is the only
+// one, and reclaim the temporary files an earlier run could not delete (all but
+// those a saved manifest still has to move). False when another run is going.
+bool startChanging(InstallContext& context, RunLock& lock, TempRegistry& registry) {
+    if (lock.acquire(kRunLockPath) == LockResult::Busy) {
+        context.reportError("another installer run is in progress");
+        return false;
+    }
+    registry.reclaim(manifestMoveSources(kManifestPath));
+    context.temporaries = &registry;
+    return true;
+}
+
+// --commit and --cancel act on the manifest at once, before any change of root.
+int runStoredAction(InstallContext& context, bool commit) {
+    RunLock lock;
+    TempRegistry registry(kTempRegistryPath);
+    if (!startChanging(context, lock, registry)) return 1;
+    return commit ? commitStoredTransaction(context, registry) : cancelStoredTransaction(registry);
+}
+
+// A database that could not be read is not acted on.
+bool reportUnreadable(InstallContext& context, const DatabaseReadErrors& errors) {
+    for (const std::string& path : errors) context.reportError("could not read %s", path.c_str());
+    return !errors.empty();
+}
+
+int runChangingMode(InstallContext& context, const RunOptions& options,
+                    const DatabaseReadErrors& errors, TempRegistry& registry) {
+    if (reportUnreadable(context, errors)) {
+        registry.finish(false);
+        if (!options.cleanup) context.writePostLog();
+        return 1;
+    }
+    if (options.cleanup) return runCleanupMode(context, registry);
+    if (options.streamInstall) return runStreamInstallMode(context, options, registry);
+    return runUpgradeMode(context, options, registry);
+}
+
 // Arguments are matched one at a time in a fixed order; --commit and --cancel
 // act at once, before any change of root.
-ScanResult scanArguments(InstallContext& context, int argc, char** argv, RunOptions& options) {
+ScanResult scanArguments(InstallContext& context, int argc, char** argv, RunOptions& options,
+                         int& status) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--cleanup") {
@@ -35,11 +80,8 @@ ScanResult scanArguments(InstallContext& context, int argc, char** argv, RunOpti
             options.installFlags |= kAllowDowngrade;
         } else if (arg == "-b" || arg == "--force" || arg == "--noupgrade" || arg == "-i") {
             // accepted for compatibility with older callers; no effect
-        } else if (arg == "--commit") {
-            commitStoredTransaction(context);
-            return ScanResult::Exit;
-        } else if (arg == "--cancel") {
-            cancelStoredTransaction();
+        } else if (arg == "--commit" || arg == "--cancel") {
+            status = runStoredAction(context, arg == "--commit");
             return ScanResult::Exit;
         } else if (arg == "--show") {
             options.show = true;
@@ -54,10 +96,13 @@ ScanResult scanArguments(InstallContext& context, int argc, char** argv, RunOpti
 
 }  // namespace
 
-int runInstaller(int argc, char** argv) {
+namespace {
+
+int runProgram(int argc, char** argv) {
     InstallContext& context = InstallContext::instance();
     RunOptions options;
-    if (scanArguments(context, argc, argv, options) == ScanResult::Exit) return 0;
+    int status = 0;
+    if (scanArguments(context, argc, argv, options, status) == ScanResult::Exit) return status;
 
     if (!options.root.empty() && chroot(options.root.c_str()) != 0) {
         // Going on in the old root would change the real system instead of the
@@ -69,10 +114,31 @@ int runInstaller(int argc, char** argv) {
         // nothing to do: every path below is absolute
     }
     if (const char* arch = std::getenv("arch")) options.architecture = arch;
-    loadInstalledPackages(context, options.quiet, options.architecture);
+    context.quiet = options.quiet;
 
+    RunLock lock;
+    TempRegistry registry(kTempRegistryPath);
+    if (!options.show && !startChanging(context, lock, registry)) return 1;
+    DatabaseReadErrors errors =
+        loadInstalledPackages(context, options.quiet, options.architecture);
     if (options.show) return runListingMode(context);
-    if (options.cleanup) return runCleanupMode(context);
-    if (options.streamInstall) return runStreamInstallMode(context, options);
-    return runUpgradeMode(context, options);
+    return runChangingMode(context, options, errors, registry);
+}
+
+}  // namespace
+
+int runInstaller(int argc, char** argv) {
+    openMissingStandardDescriptors();
+    installStopHandlers();
+    try {
+        return runProgram(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Memory use is bounded for any input; this is a last resort that keeps
+        // the failure a result. The next run reclaims what was staged.
+        std::fputs("ERROR: out of memory\n", stdout);
+    } catch (...) {
+        std::fputs("ERROR: internal error\n", stdout);
+    }
+    std::fflush(stdout);
+    return 1;
 }

@@ -4,10 +4,9 @@
 #include <string>
 
 #include "planning/Eligibility.h"
+#include "planning/StreamInstall.h"
 
 constexpr const char* kUsageLine = "usage: installer [-q] [-r <root>] [-]";
-constexpr const char* kStreamImageWritePath = "/flash/var/pdb//image";
-constexpr const char* kStreamImagePath = "/flash/var/pdb/image";
 constexpr const char* kPackagesChangedMarker = "/flash/PCKGS_CHANGED";
 constexpr const char* kDefaultArchitecture = "i386";
 constexpr int kExitNoSpace = 28;

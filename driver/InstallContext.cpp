@@ -1,12 +1,31 @@
 #include "driver/InstallContext.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
+
+#include "platform/FileInput.h"
+#include "platform/FileOutput.h"
+#include "platform/StopSignals.h"
+#include "transaction/FsTransaction.h"
+#include "transaction/TempRegistry.h"
+
+namespace {
+
+constexpr mode_t kPostLogMode = 0666;
+
+// Missing, or a regular file: anything else (a FIFO, a directory) is left alone.
+bool isPostLogUsable() {
+    struct stat st;
+    return stat(kPostLogPath, &st) != 0 ? errno == ENOENT : S_ISREG(st.st_mode);
+}
+
+}  // namespace
 
 InstallContext& InstallContext::instance() {
     // Deliberately leaked: the context must outlive every static destructor that
@@ -50,6 +69,9 @@ void InstallContext::showProgress(const std::string& label, uint32_t position, u
 void InstallContext::report(const char* prefix, bool clearStatus, const char* format,
                             va_list args) {
     if (clearStatus) setStatus(std::string());
+    // A run that was asked to stop fails on its way out; what that failure
+    // would say is not what happened.
+    if (stopSignal() != 0) return;
     char buffer[kMessageBufferSize] = "";  // stays empty if formatting fails
     std::vsnprintf(buffer, sizeof buffer, format, args);
     if (quiet) return;
@@ -87,32 +109,50 @@ void InstallContext::reportInfo(const char* format, ...) {
 }
 
 void InstallContext::reservePostLog() {
-    {
-        std::ifstream old(kPostLogPath, std::ios::binary);
-        if (old.is_open()) {
-            std::string line;
-            // std::getline sets eof on a final line without a line feed; such a
-            // line (a leftover zero block, say) is dropped.
-            while (std::getline(old, line) && !old.eof()) messages.push_back(line);
-        }
-    }
-    {
-        std::ofstream reserve(kPostLogPath, std::ios::binary | std::ios::trunc);
-        if (reserve.is_open()) {
-            std::string zeros(kPostLogReserveSize, '\0');
-            reserve.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
-        }
-    }
     postLogReserved = true;
+    if (!isPostLogUsable()) return;
+    std::string old;
+    if (readWholeFile(kPostLogPath, old) == OpenResult::Opened) {
+        // A final line without a line feed (a leftover zero block, say) is
+        // dropped.
+        size_t start = 0;
+        for (size_t end; (end = old.find('\n', start)) != std::string::npos; start = end + 1)
+            messages.push_back(old.substr(start, end - start));
+    }
+    // The old lines stay readable ahead of the reserved block until the run's
+    // own log replaces them.
+    std::string content;
+    for (const std::string& line : messages) content += line + '\n';
+    content.append(kPostLogReserveSize, '\0');
+    replacePostLog(content);
 }
 
 void InstallContext::writePostLog() {
     if (!postLogReserved && messages.empty()) return;
-    std::ofstream log(kPostLogPath, std::ios::binary | (postLogReserved ? std::ios::trunc
-                                                                         : std::ios::app));
+    if (!isPostLogUsable()) return;
+    std::string content;
+    // Appending means keeping every byte of the old log: one that cannot be
+    // read is better left as it is than replaced by the new lines alone.
+    if (!postLogReserved &&
+        readWholeFile(kPostLogPath, content) == OpenResult::Unreadable)
+        return;
     ::sync();
-    if (!log.is_open()) return;
-    for (const std::string& line : messages) log << line << '\n';
+    for (const std::string& line : messages) content += line + '\n';
+    replacePostLog(content);
+}
+
+bool InstallContext::replacePostLog(const std::string& content) {
+    TempRegistry unrecorded;
+    TempRegistry& registry = temporaries != nullptr ? *temporaries : unrecorded;
+    std::string tempPath;
+    int fd = registry.createUnique(parentDirectory(kPostLogPath) + "/tmp", kPostLogMode, tempPath);
+    if (fd < 0) return false;
+    OutputFile out;
+    out.attach(fd);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    bool written = out.close(true) && rename(tempPath.c_str(), kPostLogPath) == 0;
+    if (written || unlink(tempPath.c_str()) == 0) registry.forget(tempPath);
+    return written;
 }
 
 std::unique_ptr<PackageRecord> InstallContext::release(const PackageRecord* record) {

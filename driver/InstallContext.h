@@ -10,6 +10,8 @@
 
 #include "database/PackageRecord.h"
 
+class TempRegistry;
+
 constexpr const char* kPostLogPath = "/flash/postlog";
 constexpr size_t kPostLogReserveSize = 4096;
 constexpr size_t kMessageBufferSize = 256;
@@ -34,6 +36,8 @@ public:
     std::vector<std::string> messages;
     bool quiet = false;
     bool postLogReserved = false;
+    // Where the post-log's temporary file is recorded; none in tests.
+    TempRegistry* temporaries = nullptr;
 
     // Every byte of console output goes through this stream (standard output
     // unless a test replaces it).
@@ -46,6 +50,9 @@ public:
     void reportWarning(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void reportInfo(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+    // The post-log is replaced whole through a temporary file and a rename, so
+    // that an interrupted or failed write keeps the previous log; one that is
+    // not a regular file is neither read nor written.
     void reservePostLog();
     void writePostLog();
 
@@ -54,6 +61,7 @@ public:
     PackageRecord* append(std::unique_ptr<PackageRecord> record);
 
 private:
+    bool replacePostLog(const std::string& content);
     void report(const char* prefix, bool clearStatus, const char* format, va_list args);
 
     std::ostream* out_;

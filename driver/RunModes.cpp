@@ -4,147 +4,41 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iostream>
-#include <vector>
 
 #include "driver/Cleanup.h"
 #include "driver/InstallContext.h"
 #include "driver/PackageListing.h"
-#include "driver/UpgradeRun.h"
 #include "planning/ChangePlanning.h"
 #include "planning/PackageRemoval.h"
 #include "planning/StreamInstall.h"
+#include "platform/FileInput.h"
+#include "platform/FileOutput.h"
+#include "platform/StopSignals.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/Manifest.h"
 #include "transaction/TempFiles.h"
 
-void commitStoredTransaction(InstallContext& context) {
-    FsTransaction transaction;
-    readManifest(transaction, kManifestPath);
-    context.out() << "finishing install... ";
-    context.out().flush();
-    transaction.commit(true);
-    // The space lands over the spinner's last character.
-    context.out() << "\b \n";
-    context.out().flush();
-}
-
-void cancelStoredTransaction() {
-    FsTransaction transaction;
-    readManifest(transaction, kManifestPath);
-    transaction.cancel();
-    unlink(kManifestPath);
-}
-
-int runListingMode(InstallContext& context) {
-    listPackages(context);
-    return 0;
-}
-
-int runCleanupMode(InstallContext& context) {
-    FsTransaction transaction;
-    runCleanup(context, transaction);
-    transaction.commit(false);
-    return 0;
-}
-
 namespace {
 
 constexpr size_t kStreamBlockSize = 65536;
+constexpr int kSignalStatusBase = 128;
 
-// The image copy receives the stream in the small pieces the package is read
-// in; collecting them into large blocks keeps the copy from costing one write
-// call per piece.
-class ImageFileBuffer : public std::streambuf {
-public:
-    ImageFileBuffer() : block_(kStreamBlockSize) {}
-    ~ImageFileBuffer() override { close(); }
+// The copy of the stream is recorded as a temporary file before it is made, so
+// that a killed run's copy is reclaimed by the next one.
+bool openImageCopy(TempRegistry& registry, OutputFile& image) {
+    if (!registry.add(kStreamImagePath)) return false;
+    // Whatever holds the name (a copy no record knew of, a FIFO) is replaced.
+    unlink(kStreamImageWritePath);
+    int fd = open(kStreamImageWritePath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    image.attach(fd);
+    return true;
+}
 
-    bool open(const char* path) {
-        fd_ = ::open(path, O_WRONLY | O_CREAT | O_TRUNC, 0666);
-        setp(block_.data(), block_.data() + block_.size());
-        return fd_ >= 0;
-    }
-    bool close() {
-        if (fd_ < 0) return true;
-        bool ok = flushBlock() && ::close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-
-protected:
-    int_type overflow(int_type c) override {
-        if (!flushBlock()) return traits_type::eof();
-        if (!traits_type::eq_int_type(c, traits_type::eof())) {
-            *pptr() = traits_type::to_char_type(c);
-            pbump(1);
-        }
-        return traits_type::not_eof(c);
-    }
-    std::streamsize xsputn(const char* s, std::streamsize n) override {
-        std::streamsize done = 0;
-        while (done < n) {
-            if (pptr() == epptr() && !flushBlock()) break;
-            std::streamsize room = epptr() - pptr();
-            std::streamsize take = n - done < room ? n - done : room;
-            std::memcpy(pptr(), s + done, static_cast<size_t>(take));
-            pbump(static_cast<int>(take));
-            done += take;
-        }
-        return done;
-    }
-    int sync() override { return flushBlock() ? 0 : -1; }
-
-private:
-    bool flushBlock() {
-        const char* at = pbase();
-        while (at < pptr()) {
-            ssize_t written = ::write(fd_, at, static_cast<size_t>(pptr() - at));
-            if (written < 0 && errno == EINTR) continue;
-            if (written <= 0) return false;
-            at += written;
-        }
-        setp(block_.data(), block_.data() + block_.size());
-        return true;
-    }
-
-    std::vector<char> block_;
-    int fd_ = -1;
-};
-
-// Standard input in large blocks. The package is read in small pieces, and
-// reading the descriptor piece by piece would cost a system call for each.
-class StandardInputBuffer : public std::streambuf {
-public:
-    StandardInputBuffer() : block_(kPutbackSize + kStreamBlockSize) {
-        char* start = block_.data() + kPutbackSize;
-        setg(start, start, start);
-    }
-
-protected:
-    int_type underflow() override {
-        if (gptr() < egptr()) return traits_type::to_int_type(*gptr());
-        // The last byte stays in front of the new block, so that it can still
-        // be put back.
-        char* start = block_.data() + kPutbackSize;
-        size_t keep = gptr() > eback() ? kPutbackSize : 0;
-        if (keep) start[-1] = gptr()[-1];
-        ssize_t got;
-        do {
-            got = ::read(STDIN_FILENO, start, kStreamBlockSize);
-        } while (got < 0 && errno == EINTR);
-        if (got <= 0) return traits_type::eof();
-        setg(start - keep, start, start + got);
-        return traits_type::to_int_type(*gptr());
-    }
-
-private:
-    static constexpr size_t kPutbackSize = 1;
-    std::vector<char> block_;
-};
+void dropImageCopy(TempRegistry& registry) {
+    if (unlink(kStreamImagePath) == 0 || errno == ENOENT) registry.forget(kStreamImagePath);
+}
 
 // After a successful stream install the copied package file becomes the
 // package's stored image, or the boot image.
@@ -152,7 +46,7 @@ void placeStreamImage(FsTransaction& transaction, const std::string& databaseDir
     if (databaseDir.empty()) {
         // No image part: the copy has no use, and an ordinary package must
         // never take the boot image away.
-        unlink(kStreamImagePath);
+        dropImageCopy(transaction.registry());
         return;
     }
     std::string target = databaseDir + "image";
@@ -165,35 +59,127 @@ void placeStreamImage(FsTransaction& transaction, const std::string& databaseDir
     }
 }
 
+// Runs the install proper; the result of installStream, or 1 when the copy of
+// the stream could not be written whole.
+int installFromStandardInput(InstallContext& context, const RunOptions& options,
+                             FsTransaction& transaction, OutputFile& image,
+                             std::string& databaseDir, bool& bootImage) {
+    InputFile input(kStreamBlockSize);
+    input.attachStandardInput();
+    int result = installStream(context, transaction, input, options.installFlags | kAllowUpgrade,
+                               UserStateMap(), image.rdbuf(), &databaseDir, &bootImage);
+    if (!image.close() && result == 0) {
+        context.reportError("could not write %s: %s", kStreamImageWritePath,
+                            std::strerror(image.writeError()));
+        result = 1;
+    }
+    return result;
+}
+
 }  // namespace
 
-int runStreamInstallMode(InstallContext& context, const RunOptions& options) {
-    FsTransaction transaction;
+int stoppedStatus() { return kSignalStatusBase + stopSignal(); }
+
+bool reportWriteFailure(InstallContext& context, const FsTransaction& transaction) {
+    if (!transaction.writeFailed()) return false;
+    context.reportError("could not write %s: %s", transaction.failedPath().c_str(),
+                        std::strerror(transaction.writeError()));
+    return true;
+}
+
+bool commitUnlessStopped(FsTransaction& transaction, bool spinner) {
+    StopSignalHold hold;
+    if (stopSignal() != 0) {
+        transaction.cancel();
+        return false;
+    }
+    return transaction.commit(spinner);
+}
+
+int commitStoredTransaction(InstallContext& context, TempRegistry& registry) {
+    FsTransaction transaction(&registry);
+    readManifest(transaction, kManifestPath);
+    context.out() << "finishing install... ";
+    context.out().flush();
+    bool applied;
+    {
+        // A saved transaction is completed whatever arrives meanwhile.
+        StopSignalHold hold;
+        applied = transaction.commit(true);
+    }
+    // The space lands over the spinner's last character.
+    context.out() << "\b \n";
+    context.out().flush();
+    // Once every move is done the temporary files are gone; after a failure
+    // they stay recorded for a repeated commit.
+    if (applied) registry.reclaim({});
+    if (stopSignal() != 0) return stoppedStatus();
+    return applied ? 0 : 1;
+}
+
+int cancelStoredTransaction(TempRegistry& registry) {
+    FsTransaction transaction(&registry);
+    readManifest(transaction, kManifestPath);
+    transaction.cancel();
+    // The temporary files the saved transaction would have moved go with it.
+    registry.reclaim({});
+    unlink(kManifestPath);
+    return stopSignal() != 0 ? stoppedStatus() : 0;
+}
+
+int runListingMode(InstallContext& context) {
+    listPackages(context);
+    return 0;
+}
+
+int runCleanupMode(InstallContext& context, TempRegistry& registry) {
+    FsTransaction transaction(&registry);
+    runCleanup(context, transaction);
+    int result = 0;
+    if (reportWriteFailure(context, transaction)) {
+        transaction.cancel();
+        result = 1;
+    } else if (!commitUnlessStopped(transaction, false)) {
+        result = 1;
+    }
+    registry.finish(false);
+    return stopSignal() != 0 ? stoppedStatus() : result;
+}
+
+int runStreamInstallMode(InstallContext& context, const RunOptions& options,
+                         TempRegistry& registry) {
+    FsTransaction transaction(&registry);
     applyPlan(context, transaction, 1);
 
-    ImageFileBuffer image;
-    if (!image.open(kStreamImageWritePath)) {
+    OutputFile image(kStreamBlockSize);
+    if (!openImageCopy(registry, image)) {
         context.out() << "ERROR: could not open image\n";
         context.out().flush();
+        transaction.cancel();
+        registry.finish(false);
         return kExitImageUnwritable;
     }
     std::string databaseDir;
     bool bootImage = false;
-    StandardInputBuffer standardInput;
-    std::istream input(&standardInput);
-    int result = installStream(context, transaction, input, options.installFlags | kAllowUpgrade,
-                               UserStateMap(), &image, &databaseDir, &bootImage);
-    image.close();
-
-    if (result == 0) {
+    int result =
+        installFromStandardInput(context, options, transaction, image, databaseDir, bootImage);
+    if (result == 0 && reportWriteFailure(context, transaction)) result = 1;
+    if (result == 0 && stopSignal() == 0) {
         placeStreamImage(transaction, databaseDir, bootImage);
-        transaction.commit(false);
-    } else {
+        if (!checkSpace(transaction, MissingMount::Passes)) {
+            context.reportError("not enough space for upgrade");
+            result = kExitNoSpace;
+        }
+    }
+    if (result != 0 || stopSignal() != 0) {
         // What was staged belongs to a package that did not install (its
         // signature may not even have been checked): none of it is applied.
         transaction.cancel();
-        unlink(kStreamImagePath);
+    } else if (!commitUnlessStopped(transaction, false)) {
+        result = 1;
     }
+    dropImageCopy(registry);
     context.writePostLog();
-    return result;
+    registry.finish(false);
+    return stopSignal() != 0 ? stoppedStatus() : result;
 }

@@ -1,31 +1,66 @@
-#include <fstream>
-
 #include "driver/InstallContext.h"
 #include "driver/RunModes.h"
 #include "driver/UpgradeRun.h"
 #include "planning/ChangePlanning.h"
+#include "platform/StopSignals.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/Manifest.h"
 #include "transaction/TempFiles.h"
 
-int runUpgradeMode(InstallContext& context, const RunOptions& options) {
-    FsTransaction transaction;
+namespace {
+
+// Stores the transaction for a later --commit or --cancel; its temporary files
+// stay recorded. The manifest is whole or not there at all.
+bool saveTransaction(InstallContext& context, FsTransaction& transaction,
+                     TempRegistry& registry) {
+    bool saved;
+    {
+        StopSignalHold hold;
+        saved = stopSignal() == 0 && writeManifest(transaction, kManifestPath, registry);
+    }
+    if (saved) return true;
+    if (stopSignal() == 0) context.reportError("could not write manifest");
+    transaction.cancel();
+    return false;
+}
+
+// Applies or saves a transaction that holds changes; the exit status. saved
+// tells whether its temporary files now belong to a manifest.
+int finishUpgrade(InstallContext& context, const RunOptions& options, FsTransaction& transaction,
+                  TempRegistry& registry, bool& saved) {
+    saved = false;
+    if (!writeStagedFile(transaction, kPackagesChangedMarker, 1, 0, std::string())) {
+        reportWriteFailure(context, transaction);
+        transaction.cancel();
+        return 1;
+    }
+    if (!options.commitNow) {
+        saved = saveTransaction(context, transaction, registry);
+        return saved ? 0 : 1;
+    }
+    return commitUnlessStopped(transaction, false) ? 0 : 1;
+}
+
+}  // namespace
+
+int runUpgradeMode(InstallContext& context, const RunOptions& options, TempRegistry& registry) {
+    FsTransaction transaction(&registry);
     applyPlan(context, transaction, 1);
     int result = 0;
     runUpgrade(context, transaction, options.installFlags | kAllowUpgrade);
-    if (!checkSpace(transaction)) {
+    if (stopSignal() != 0) {
+        transaction.cancel();
+    } else if (reportWriteFailure(context, transaction)) {
+        transaction.cancel();
+        result = 1;
+    } else if (!checkSpace(transaction)) {
         context.reportError("not enough space for upgrade");
         transaction.cancel();
         result = kExitNoSpace;
     }
-    if (!transaction.empty()) {
-        std::ofstream marker = createFile(transaction, kPackagesChangedMarker, 1, 0);
-        marker.close();
-        if (options.commitNow)
-            transaction.commit(false);
-        else
-            writeManifest(transaction, kManifestPath);
-    }
+    bool saved = false;
+    if (!transaction.empty()) result = finishUpgrade(context, options, transaction, registry, saved);
     context.writePostLog();
-    return result;
+    registry.finish(saved);
+    return stopSignal() != 0 ? stoppedStatus() : result;
 }

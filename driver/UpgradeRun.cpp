@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <set>
+#include <unordered_map>
 
 #include "driver/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "planning/PackageRemoval.h"
 #include "planning/StreamInstall.h"
+#include "platform/FileInput.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -25,6 +26,41 @@ bool hasControlOrBlank(const std::string& name) {
     for (unsigned char c : name)
         if (c < 0x21) return true;
     return false;
+}
+
+constexpr size_t kCandidateBlockSize = 65536;
+
+// The records reached by each name, their own or one they provide, in list
+// order: a set of packages that provide tens of thousands of names each is
+// looked up once per name, which a scan of every provides list would make
+// quadratic.
+class NameIndex {
+public:
+    explicit NameIndex(InstallContext& context) {
+        for (const auto& record : context.packages) {
+            add(record->name, record.get());
+            for (const PackageRange& p : record->provides) add(p.name, record.get());
+        }
+    }
+    const std::vector<PackageRecord*>& reached(const std::string& name) const {
+        static const std::vector<PackageRecord*> kNone;
+        auto it = index_.find(name);
+        return it == index_.end() ? kNone : it->second;
+    }
+
+private:
+    void add(const std::string& name, PackageRecord* record) {
+        std::vector<PackageRecord*>& list = index_[name];
+        if (list.empty() || list.back() != record) list.push_back(record);
+    }
+    std::unordered_map<std::string, std::vector<PackageRecord*>> index_;
+};
+
+// The first enabled record reached by the name, else the last one reached.
+PackageRecord* preferEnabled(const std::vector<PackageRecord*>& reached) {
+    for (PackageRecord* record : reached)
+        if (!record->disabled) return record;
+    return reached.empty() ? nullptr : reached.back();
 }
 
 void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidate,
@@ -63,14 +99,7 @@ void scanPackageDir(InstallContext& context, const std::string& directory,
 }
 
 PackageRecord* lookupPackage(InstallContext& context, const std::string& name) {
-    PackageRecord* lastMatch = nullptr;
-    PackageRange anyVersion{name, 0, 0, 0};
-    for (const auto& record : context.packages) {
-        if (!sameName(record->name, name) && !providesRange(*record, anyVersion)) continue;
-        if (!record->disabled) return record.get();
-        lastMatch = record.get();
-    }
-    return lastMatch;
+    return preferEnabled(NameIndex(context).reached(name));
 }
 
 void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
@@ -100,13 +129,12 @@ void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
     if (!candidates.empty()) context.reservePostLog();
 
     for (PackageFile* candidate : candidates) {
-        std::ifstream file(candidate->path, std::ios::binary);
-        if (!file.is_open()) continue;
+        InputFile file(kCandidateBlockSize);
+        if (file.open(candidate->path) != OpenResult::Opened) continue;
         bool bootImage = false;
         bool omitted = false;
         int result = installStream(context, transaction, file, flags, userStates, nullptr,
                                    nullptr, &bootImage, &omitted);
-        file.close();
         if (result != 0) {
             // One failed package fails the whole upgrade: nothing of it is applied.
             transaction.cancel();
@@ -117,8 +145,9 @@ void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
     }
 
     std::vector<PackageRecord*> reenable;
+    NameIndex index(context);
     for (const std::string& name : wasEnabled) {
-        PackageRecord* record = lookupPackage(context, name);
+        PackageRecord* record = preferEnabled(index.reached(name));
         if (record && record->disabled && !findExcluder(context, *record))
             reenable.push_back(record);
     }

@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             expectationFailed("a manifest line became a new file", target);
     }
 
-    writeManifest(transaction, roundTripPath);
+    TempRegistry unrecorded;
+    if (!writeManifest(transaction, roundTripPath, unrecorded))
+        expectationFailed("a manifest could not be written", describe(transaction));
     FsTransaction again;
     bool complete = readManifest(again, roundTripPath);
     if (!complete)

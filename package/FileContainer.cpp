@@ -1,6 +1,9 @@
 #include "package/FileContainer.h"
 
-#include <fstream>
+#include <errno.h>
+#include <limits.h>
+#include <sys/stat.h>
+
 #include <string>
 
 #include "driver/FlashProbes.h"
@@ -36,15 +39,35 @@ bool isSafeEntryName(const std::string& name) {
     if (name.empty()) return false;
     for (unsigned char c : name)
         if (c < 0x21) return false;
-    size_t start = 0;
-    while (start <= name.size()) {
+    // One leading "/" is allowed; after it every component must name something
+    // below its parent: no empty ones (doubled or trailing "/"), no "." or "..".
+    size_t start = name[0] == '/' ? 1 : 0;
+    for (;;) {
         size_t slash = name.find('/', start);
         size_t end = slash == std::string::npos ? name.size() : slash;
-        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
-        if (slash == std::string::npos) break;
+        size_t length = end - start;
+        if (length == 0) return false;
+        if (name[start] == '.' && (length == 1 || (length == 2 && name[start + 1] == '.')))
+            return false;
+        if (slash == std::string::npos) return true;
         start = slash + 1;
     }
-    return true;
+}
+
+int targetPathError(const std::string& target) {
+    if (target.size() >= PATH_MAX) return ENAMETOOLONG;
+    size_t start = 0;
+    while (start < target.size()) {
+        size_t slash = target.find('/', start);
+        size_t end = slash == std::string::npos ? target.size() : slash;
+        if (end - start > NAME_MAX) return ENAMETOOLONG;
+        start = end + 1;
+    }
+    // A file cannot take the place of a directory; the commit would fail to
+    // rename onto it.
+    struct stat st;
+    if (lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
+    return 0;
 }
 
 namespace {
@@ -56,7 +79,7 @@ bool entryMatchesMachine(uint8_t entryClass) {
 }
 
 // Copies size bytes of the inflated stream into the staged file.
-bool copyEntryData(const PackageRecord& record, std::istream& source, std::ofstream& target,
+bool copyEntryData(const PackageRecord& record, std::istream& source, OutputFile& target,
                    uint32_t size, const std::string& entryName) {
     char buffer[kContainerCopyChunk];
     uint32_t left = size;
@@ -68,6 +91,7 @@ bool copyEntryData(const PackageRecord& record, std::istream& source, std::ofstr
         }
         target.write(buffer, step);
         if (!target) {
+            if (target.writeError() != 0) errno = target.writeError();
             reportCreateFailure(record, entryName);
             return false;
         }
@@ -76,13 +100,44 @@ bool copyEntryData(const PackageRecord& record, std::istream& source, std::ofstr
     return true;
 }
 
+// Creates the staged file for one regular entry and copies its data.
+bool stageEntry(PackageRecord& record, FsTransaction& transaction, std::istream& inflated,
+                const std::string& name, const std::string& target, uint32_t size,
+                uint16_t mode) {
+    if (int error = targetPathError(target)) {
+        errno = error;
+        reportCreateFailure(record, name);
+        return false;
+    }
+    OutputFile out(kContainerCopyChunk);
+    if (!createFile(transaction, target, size, mode, out)) {
+        reportCreateFailure(record, name);
+        return false;
+    }
+    record.files.insert(target);
+    if (!copyEntryData(record, inflated, out, size, name)) return false;
+    if (!out.close()) {
+        reportCreateFailure(record, name);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, PartReader& reader) {
     InflateStream inflated(reader);
+    size_t staged = 0;
     for (;;) {
         uint8_t header[kContainerEntryHeaderSize];
-        if (!inflated.read(reinterpret_cast<char*>(header), sizeof header)) return true;
+        if (!inflated.read(reinterpret_cast<char*>(header), sizeof header)) {
+            // Entries end with the data only when the zlib stream ended whole;
+            // damage or a cut ends the data early, and the files that would have
+            // followed are missing.
+            if (inflated.complete()) return true;
+            reportBrokenPackage(record);
+            return false;
+        }
         uint16_t mode = load16le(header);
         uint8_t entryClass = header[23];
         uint32_t size = load32le(header + 24);
@@ -106,18 +161,13 @@ bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, Par
             continue;
         }
 
-        std::ofstream out = createFile(transaction, target, size, mode);
-        if (!out.is_open()) {
-            reportCreateFailure(record, name);
+        // Each staged file costs memory for its entry and path: a hostile count
+        // must not run the router out of it.
+        if (++staged > kMaxContainerFiles) {
+            reportBrokenPackage(record);
             return false;
         }
-        record.files.insert(target);
-        if (!copyEntryData(record, inflated, out, size, name)) return false;
-        out.close();
-        if (out.fail()) {
-            reportCreateFailure(record, name);
-            return false;
-        }
+        if (!stageEntry(record, transaction, inflated, name, target, size, mode)) return false;
         showInstallProgress(record, reader);
     }
 }

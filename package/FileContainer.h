@@ -12,11 +12,18 @@ constexpr size_t kContainerEntryHeaderSize = 30;
 constexpr size_t kContainerCopyChunk = 16384;
 constexpr uint16_t kModeTypeMask = 0xF000;
 constexpr uint16_t kModeRegularFile = 0x8000;
+// More regular files than this make a package broken: far beyond any real
+// package, and a bound on what its staging holds in memory.
+constexpr size_t kMaxContainerFiles = 65536;
 
 bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, PartReader& reader);
 // The machine class that selects file variants; none on processors without one.
 std::optional<int> machineClass();
 // Target path of a container entry for the record.
 std::string containerTargetPath(const PackageRecord& record, const std::string& entryName);
-// A name is safe when it is not empty, has no ".." component and no byte below 0x21.
+// A name is safe when it is not empty, has no byte below 0x21 and, after one
+// optional leading "/", only components that are not empty, "." or "..".
 bool isSafeEntryName(const std::string& name);
+// Why a file could never be created at target (ENAMETOOLONG, or EISDIR for an
+// existing directory), 0 when it can.
+int targetPathError(const std::string& target);

@@ -3,34 +3,46 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
 #include <memory>
+
+#include "platform/FileInput.h"
 
 #include "platform/ByteOrder.h"
 
 namespace {
 
-// Text parts are read in pieces so that memory follows the bytes that actually
-// arrive, not a length field that a damaged file may inflate.
-constexpr uint32_t kTextChunkSize = 16384;
-
-// The payload of the current part as text. A payload cut short by the end of the
-// data keeps what arrived; the reader is then at its end and the parse runs out.
-std::string readText(PartReader& reader) {
-    std::string text;
+// The payload of the current part as text; false when it is longer than any
+// real package's text, or cut short by the end of the data.
+bool readText(PartReader& reader, std::string& text) {
     uint32_t length = reader.partLength();
-    while (text.size() < length) {
-        size_t have = text.size();
-        size_t want = std::min<size_t>(kTextChunkSize, length - have);
-        text.resize(have + want);
-        reader.read(&text[have], static_cast<std::streamsize>(want));
-        size_t got = static_cast<size_t>(reader.gcount());
-        if (got < want) {
-            text.resize(have + got);
-            break;
-        }
+    if (length > kMaxTextPartSize) return false;
+    text.resize(length);
+    if (length == 0) return true;
+    reader.read(&text[0], static_cast<std::streamsize>(length));
+    return static_cast<uint32_t>(reader.gcount()) == length;
+}
+
+// The text parts, each only when it is the current part, in their fixed order.
+bool readTextParts(PackageInfo& target, PartReader& reader) {
+    if (reader.currentType == kPartAuxText) {
+        if (!readText(reader, target.auxText)) return false;
+        reader.nextPart();
     }
-    return text;
+    if (reader.currentType == kPartArchitecture) {
+        if (!readText(reader, target.architecture)) return false;
+        reader.nextPart();
+    } else {
+        target.architecture = "i386";
+    }
+    if (reader.currentType == kPartDescription) {
+        if (!readText(reader, target.description)) return false;
+        reader.nextPart();
+    }
+    if (reader.currentType == kPartNote) {
+        if (!readText(reader, target.note)) return false;
+        reader.nextPart();
+    }
+    return true;
 }
 
 bool readExactly(PartReader& reader, uint8_t* out, size_t n) {
@@ -63,7 +75,8 @@ bool readDependencyList(PartReader& reader, std::vector<PackageRange>& list) {
     return true;
 }
 
-bool parsePackageHeader(PackageInfo& target, PartReader& reader) {
+bool parsePackageHeader(PackageInfo& target, PartReader& reader, bool* brokenText) {
+    if (brokenText) *brokenText = false;
     if (reader.currentType != kPartHeader && reader.currentType != kPartBundleHeader) return false;
     target.isBundle = reader.currentType == kPartBundleHeader;
 
@@ -90,23 +103,9 @@ bool parsePackageHeader(PackageInfo& target, PartReader& reader) {
     }
     reader.nextPart();
 
-    if (reader.currentType == kPartAuxText) {
-        target.auxText = readText(reader);
-        reader.nextPart();
-    }
-    if (reader.currentType == kPartArchitecture) {
-        target.architecture = readText(reader);
-        reader.nextPart();
-    } else {
-        target.architecture = "i386";
-    }
-    if (reader.currentType == kPartDescription) {
-        target.description = readText(reader);
-        reader.nextPart();
-    }
-    if (reader.currentType == kPartNote) {
-        target.note = readText(reader);
-        reader.nextPart();
+    if (!readTextParts(target, reader)) {
+        if (brokenText) *brokenText = true;
+        return false;
     }
     if (reader.currentType == kPartDependencies) {
         if (!readDependencyList(reader, target.dependencies)) return false;
@@ -127,12 +126,14 @@ bool parsePackageHeader(PackageInfo& target, PartReader& reader) {
 
 bool loadPackageFile(PackageFile& file, const std::string& path) {
     file.path = path;
-    std::ifstream in(path, std::ios_base::in | std::ios_base::binary);
+    // A directory, a FIFO or a file that fails to read is no package.
+    InputFile in;
+    if (in.open(path) != OpenResult::Opened) return false;
     PartReader reader(in, true, nullptr);
 
     file.expectedSize = reader.expectedSize;
     struct stat st;
-    if (stat(path.c_str(), &st) == 0 &&
+    if (fstat(in.fd(), &st) != 0 ||
         static_cast<uint64_t>(st.st_size) != static_cast<uint64_t>(file.expectedSize)) {
         return false;
     }
@@ -144,7 +145,7 @@ bool loadPackageFile(PackageFile& file, const std::string& path) {
     reader.nextPart();
     file.isBundle = reader.currentType == kPartBundleHeader;
     if (!parsePackageHeader(file, reader)) return false;
-    if (!file.isBundle) return true;
+    if (!file.isBundle) return in.readError() == 0;
 
     if (reader.currentType == kPartImage) reader.nextPart();
     while (reader.currentType == kPartHeader) {
@@ -153,5 +154,5 @@ bool loadPackageFile(PackageFile& file, const std::string& path) {
         file.members.push_back(std::move(member));
         if (reader.currentType == kPartImage) reader.nextPart();
     }
-    return !file.members.empty();
+    return !file.members.empty() && in.readError() == 0;
 }

@@ -11,6 +11,10 @@ constexpr size_t kHeaderPartSize = 32;
 constexpr size_t kHeaderFlagsSize = 4;
 constexpr size_t kNameFieldSize = 16;
 constexpr size_t kDependencyEntrySize = 32;
+// A text part (architecture, description, note, auxiliary text) longer than
+// this makes the package broken: real texts are a few hundred bytes, and the
+// whole text is held in memory.
+constexpr uint32_t kMaxTextPartSize = 65536;
 
 enum class PackageKind { Regular, Unrecorded };
 
@@ -27,7 +31,8 @@ std::string nameFromField(const uint8_t* field);
 
 // Fills target from the header part the reader stands on and the metadata parts
 // after it. On return the reader stands on the first part after the metadata
-// (or on the image part).
-bool parsePackageHeader(PackageInfo& target, PartReader& reader);
+// (or on the image part). brokenText, when given, tells a failure that came from
+// a text part too long or cut short (the name is known by then).
+bool parsePackageHeader(PackageInfo& target, PartReader& reader, bool* brokenText = nullptr);
 bool readDependencyList(PartReader& reader, std::vector<PackageRange>& list);
 bool loadPackageFile(PackageFile& file, const std::string& path);

@@ -30,7 +30,11 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
                         std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted) {
     if (outBootImage) *outBootImage = false;
     auto bundle = std::make_unique<PackageRecord>();
-    if (!parsePackageHeader(*bundle, reader)) return kBundleUnreadable;
+    bool brokenText = false;
+    if (!parsePackageHeader(*bundle, reader, &brokenText)) {
+        if (brokenText) reportBrokenPackage(*bundle);
+        return kBundleUnreadable;
+    }
     if (!isSafePackageName(bundle->name)) {
         reportBrokenPackage(*bundle);
         return kBundleUnreadable;

@@ -69,9 +69,14 @@ void removePackage(PackageRecord& record, FsTransaction& transaction) {
 }
 
 void removePackageFiles(PackageRecord& record, FsTransaction& transaction) {
-    // Each entry is the full path the file was installed at.
+    // Each entry is the full path the file was installed at. A path that is a
+    // directory now is no file of the package's (a damaged list, or an entry
+    // that named a directory): emptying it would take other packages' files.
     for (const std::string& path : record.files) {
-        if (isInstalledPath(path)) transaction.remove(path);
+        struct stat info;
+        if (!isInstalledPath(path)) continue;
+        if (::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) continue;
+        transaction.remove(path);
     }
     record.files.clear();
 }

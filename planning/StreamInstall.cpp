@@ -1,7 +1,7 @@
 #include "planning/StreamInstall.h"
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
 
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
@@ -80,9 +80,14 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
                                     std::string* outDatabaseDir, bool* outBootImage) {
     PackageInstallResult result;
     auto record = std::make_unique<PackageRecord>();
-    if (!parsePackageHeader(*record, reader)) return result;
-    result.name = record->name;
     bool inBundle = bundleRef != nullptr;
+    bool brokenText = false;
+    if (!parsePackageHeader(*record, reader, &brokenText)) {
+        if (inBundle) record->bundle = *bundleRef;
+        if (brokenText) reportBrokenPackage(*record);
+        return result;
+    }
+    result.name = record->name;
     if (inBundle) record->bundle = *bundleRef;
     if (!isSafePackageName(record->name)) {
         reportBrokenPackage(*record);
@@ -160,14 +165,22 @@ bool installContents(InstallContext& context, PackageRecord& record, FsTransacti
         reportBrokenPackage(record);
         return false;
     }
+    // The copy of the stream must hold the package whole: a full flash must not
+    // leave a cut image to be stored, or to boot from.
+    std::streambuf* copy = reader.partBuffer().copy;
+    if (copy != nullptr && copy->pubsync() != 0) {
+        reportCreateFailure(record, kStreamImageWritePath);
+        return false;
+    }
     // The signature is the package's last part: show the bar complete before
     // the package is announced.
     showInstallProgress(record, reader);
     reader.nextPart();
     if (recorded && !writeDatabaseEntry(record, transaction)) return false;
-    if (record.flags & kFlagBootImage) {
-        std::ofstream marker = createFile(transaction, kUpgradedMarkerPath, 1, 0);
-        marker.close();
+    if ((record.flags & kFlagBootImage) &&
+        !writeStagedFile(transaction, kUpgradedMarkerPath, 1, 0, std::string())) {
+        reportCreateFailure(record, kUpgradedMarkerPath);
+        return false;
     }
     if (record.bundle.name.empty()) {
         context.setStatus(std::string());

@@ -4,21 +4,19 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <vector>
 
 #include "transaction/FsTransaction.h"
 
 namespace {
 
 constexpr mode_t kPermissionBits = 07777;
-constexpr char kCopySuffix[] = ".XXXXXX";
 
 // Reports the failure, deletes the partial copy and leaves the target alone.
-bool abandonCopy(int copyFd, int sourceFd, const std::string& copyPath) {
+bool abandonCopy(int copyFd, int sourceFd, const std::string& copyPath, TempRegistry& registry) {
     int error = errno;
     if (copyFd >= 0) close(copyFd);
     if (sourceFd >= 0) close(sourceFd);
-    unlink(copyPath.c_str());
+    if (unlink(copyPath.c_str()) == 0) registry.forget(copyPath);
     errno = error;
     perror("copy");
     return false;
@@ -51,7 +49,8 @@ bool copyContents(int sourceFd, int copyFd, bool spinner) {
 
 }  // namespace
 
-bool copyFile(const std::string& source, const std::string& target, bool spinner) {
+bool copyFile(const std::string& source, const std::string& target, bool spinner,
+              TempRegistry& registry) {
     struct stat st;
     if (stat(source.c_str(), &st) != 0) {
         perror("copy");
@@ -62,23 +61,25 @@ bool copyFile(const std::string& source, const std::string& target, bool spinner
     // The copy is built under a temporary name beside the target, so that a copy
     // that fails half-way (a full flash, an I/O error) never replaces a good
     // file with a truncated one.
-    std::vector<char> name(target.begin(), target.end());
-    name.insert(name.end(), kCopySuffix, kCopySuffix + sizeof kCopySuffix);
-    int copyFd = mkstemp(name.data());
-    std::string copyPath(name.data());
+    std::string copyPath;
+    int copyFd = registry.createUnique(target + ".", 0600, copyPath);
     if (copyFd < 0) {
         perror("copy");
         return false;
     }
     // Keep the exact mode, as a rename on the same file system would have.
-    if (fchmod(copyFd, st.st_mode & kPermissionBits) != 0) return abandonCopy(copyFd, -1, copyPath);
-    int sourceFd = open(source.c_str(), O_RDONLY);
-    if (sourceFd < 0) return abandonCopy(copyFd, -1, copyPath);
-    if (!copyContents(sourceFd, copyFd, spinner)) return abandonCopy(copyFd, sourceFd, copyPath);
+    if (fchmod(copyFd, st.st_mode & kPermissionBits) != 0)
+        return abandonCopy(copyFd, -1, copyPath, registry);
+    int sourceFd = open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (sourceFd < 0) return abandonCopy(copyFd, -1, copyPath, registry);
+    if (!copyContents(sourceFd, copyFd, spinner))
+        return abandonCopy(copyFd, sourceFd, copyPath, registry);
     close(sourceFd);
     // Delayed allocation can report a full file system only here.
-    if (fsync(copyFd) != 0) return abandonCopy(copyFd, -1, copyPath);
-    if (close(copyFd) != 0) return abandonCopy(-1, -1, copyPath);
-    if (rename(copyPath.c_str(), target.c_str()) != 0) return abandonCopy(-1, -1, copyPath);
+    if (fsync(copyFd) != 0) return abandonCopy(copyFd, -1, copyPath, registry);
+    if (close(copyFd) != 0) return abandonCopy(-1, -1, copyPath, registry);
+    if (rename(copyPath.c_str(), target.c_str()) != 0)
+        return abandonCopy(-1, -1, copyPath, registry);
+    registry.forget(copyPath);
     return true;
 }

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,14 +23,21 @@ void removeTarget(const std::string& target) {
     rmdir(target.c_str());
 }
 
-void linkTarget(const std::string& text, const std::string& target) {
+bool linkTarget(const std::string& text, const std::string& target) {
     makeDirectories(parentDirectory(target));
     unlink(target.c_str());
-    if (symlink(text.c_str(), target.c_str()) != 0) perror("symlink");
+    if (symlink(text.c_str(), target.c_str()) == 0) return true;
+    perror("symlink");
+    return false;
 }
 
-void moveTarget(const std::string& source, const std::string& target, bool spinner,
-                std::string& lastParent) {
+bool exists(const std::string& path) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+bool moveTarget(const std::string& source, const std::string& target, bool spinner,
+                std::string& lastParent, TempRegistry& registry) {
     // Moves come in path order, so the files of one directory follow each
     // other: its parent needs making only once.
     std::string parent = parentDirectory(target);
@@ -37,32 +45,39 @@ void moveTarget(const std::string& source, const std::string& target, bool spinn
         makeDirectories(parent);
         lastParent = parent;
     }
-    if (rename(source.c_str(), target.c_str()) == 0) return;
+    if (rename(source.c_str(), target.c_str()) == 0) {
+        registry.forget(source);
+        return true;
+    }
     if (errno == EXDEV) {
         // The copy reports its own failure; the source stays either way.
-        copyFile(source, target, spinner);
-        return;
+        return copyFile(source, target, spinner, registry);
     }
+    int error = errno;
     perror("rename");
+    // A saved manifest committed again finds its moves done already.
+    return error == ENOENT && !exists(source) && exists(target);
 }
 
 }  // namespace
 
-void FsTransaction::commit(bool spinner) {
+bool FsTransaction::commit(bool spinner) {
+    bool applied = true;
     for (const auto& [target, entry] : entries) {
         if (entry.kind == FsEntryKind::Remove)
             removeTarget(target);
-        else if (entry.kind == FsEntryKind::Link)
-            linkTarget(entry.source, target);
+        else if (entry.kind == FsEntryKind::Link && !linkTarget(entry.source, target))
+            applied = false;
     }
     // New files were written through streams that may still sit in the page
     // cache; they must reach the flash before a rename makes them the only copy.
     sync();
     std::string lastParent;
     for (const auto& [target, entry] : entries) {
-        if (entry.kind == FsEntryKind::Move || entry.kind == FsEntryKind::NewFile)
-            moveTarget(entry.source, target, spinner, lastParent);
+        if (entry.kind != FsEntryKind::Move && entry.kind != FsEntryKind::NewFile) continue;
+        if (!moveTarget(entry.source, target, spinner, lastParent, *registry_)) applied = false;
     }
     // The renames themselves, and any copies, are durable only after this.
     sync();
+    return applied;
 }

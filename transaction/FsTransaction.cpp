@@ -1,7 +1,29 @@
 #include "transaction/FsTransaction.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+FsTransaction::FsTransaction(TempRegistry* registry)
+    : registry_(registry != nullptr ? registry : &ownRegistry_) {
+    // The umask can only be read by setting it.
+    umask_ = umask(0);
+    umask(umask_);
+}
+
+void FsTransaction::noteWriteFailure(const std::string& path, int error) {
+    if (writeError_ != 0) return;
+    failedPath_ = path;
+    writeError_ = error != 0 ? error : EIO;
+}
+
+namespace {
+
+void deleteTemporary(TempRegistry& registry, const std::string& path) {
+    if (unlink(path.c_str()) == 0 || errno == ENOENT) registry.forget(path);
+}
+
+}  // namespace
 
 void FsTransaction::stage(const std::string& target, FsEntryKind kind, const std::string& source) {
     auto it = entries.find(target);
@@ -11,7 +33,7 @@ void FsTransaction::stage(const std::string& target, FsEntryKind kind, const std
     }
     // The transaction owns a NewFile's temporary file; once the entry is
     // replaced nothing else would ever delete it.
-    if (it->second.kind == FsEntryKind::NewFile) unlink(it->second.source.c_str());
+    if (it->second.kind == FsEntryKind::NewFile) deleteTemporary(*registry_, it->second.source);
     it->second.kind = kind;
     it->second.source = source;
 }
@@ -35,7 +57,7 @@ void FsTransaction::remove(const std::string& path) {
     // of our own would be left behind with nothing pointing at it.
     auto it = entries.find(path);
     if (it == entries.end()) return;
-    if (it->second.kind == FsEntryKind::NewFile) unlink(it->second.source.c_str());
+    if (it->second.kind == FsEntryKind::NewFile) deleteTemporary(*registry_, it->second.source);
     entries.erase(it);
 }
 
@@ -53,7 +75,7 @@ bool FsTransaction::claimDirectory(const std::string& path) {
 void FsTransaction::cancel() {
     for (const auto& [target, entry] : entries) {
         (void)target;
-        if (entry.kind == FsEntryKind::NewFile) unlink(entry.source.c_str());
+        if (entry.kind == FsEntryKind::NewFile) deleteTemporary(*registry_, entry.source);
     }
     entries.clear();
 }

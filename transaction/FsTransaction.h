@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include "transaction/TempRegistry.h"
+
 enum class FsEntryKind { Move, NewFile, Link, Remove };
 
 struct FsEntry {
@@ -20,7 +22,8 @@ constexpr uint32_t kSpinnerTicks = 20;
 
 class FsTransaction {
 public:
-    FsTransaction() = default;
+    // Temporary files are recorded in registry (not owned), when given.
+    explicit FsTransaction(TempRegistry* registry = nullptr);
     FsTransaction(const FsTransaction&) = delete;
     FsTransaction& operator=(const FsTransaction&) = delete;
 
@@ -36,12 +39,25 @@ public:
     void stage(const std::string& target, FsEntryKind kind, const std::string& source);
     // Applies every entry, flushing written data to storage before and after
     // the renames. Failures print a perror line and the walk goes on; nothing is
-    // rolled back. The entries stay in the map.
-    void commit(bool spinner);
+    // rolled back. The entries stay in the map. False when a rename, copy or
+    // link failed; a move whose source is gone while its target exists counts
+    // as done (a repeated commit of a saved manifest).
+    bool commit(bool spinner);
     // Deletes the temporary files of NewFile entries and empties the map.
     void cancel();
 
     bool empty() const { return entries.empty(); }
+
+    TempRegistry& registry() { return *registry_; }
+    // The permission bits a new file gets from mode, given the process umask.
+    mode_t createdMode(mode_t mode) const { return mode & ~umask_ & 07777; }
+
+    // A staged file that could not be written whole, kept until the run looks
+    // before committing (for writers that have nobody to report to).
+    void noteWriteFailure(const std::string& path, int error);
+    bool writeFailed() const { return writeError_ != 0; }
+    const std::string& failedPath() const { return failedPath_; }
+    int writeError() const { return writeError_; }
     // ordered by byte-wise path comparison
     std::map<std::string, FsEntry> entries;
 
@@ -49,17 +65,27 @@ public:
     // nearest existing ancestor of a directory stays the same: temporary-file
     // placement remembers its answers instead of walking up again.
     std::map<std::string, std::string> placementAncestors;
+
+private:
+    TempRegistry ownRegistry_;
+    TempRegistry* registry_;
+    mode_t umask_;
+    std::string failedPath_;
+    int writeError_ = 0;
 };
 
 // dirname semantics: trailing slashes do not count, "/" gives "/", a bare name ".".
 std::string parentDirectory(const std::string& path);
-// mkdir -p with mode 0777 (less the umask); failures are silent.
+// mkdir -p with mode 0777 (less the umask); failures are silent. Linear in the
+// depth of the path.
 void makeDirectories(const std::string& path);
 // Copies a regular file's bytes and mode into a temporary file beside target
-// and renames it over target once complete. On failure the old target is left
-// untouched, the partial copy deleted and the system error printed with the
-// label "copy". A directory or device source answers false and creates nothing.
-bool copyFile(const std::string& source, const std::string& target, bool spinner);
+// (recorded in registry) and renames it over target once complete. On failure
+// the old target is left untouched, the partial copy deleted and the system
+// error printed with the label "copy". A directory or device source answers
+// false and creates nothing.
+bool copyFile(const std::string& source, const std::string& target, bool spinner,
+              TempRegistry& registry);
 // Clock ticks from times(), offset so that 0 never occurs in practice.
 uint32_t tickCount();
 // Advances the console spinner by at most one step per 20 ticks.

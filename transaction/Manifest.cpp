@@ -1,7 +1,13 @@
 #include "transaction/Manifest.h"
 
-#include <fstream>
+#include <errno.h>
+#include <unistd.h>
+
+#include <sstream>
 #include <vector>
+
+#include "platform/FileInput.h"
+#include "platform/FileOutput.h"
 
 namespace {
 
@@ -26,27 +32,50 @@ void writeManifest(const FsTransaction& transaction, std::ostream& out) {
     for (const auto& [target, entry] : transaction.entries) {
         switch (entry.kind) {
             case FsEntryKind::Remove:
-                out << "U " << target << std::endl;
+                out << "U " << target << '\n';
                 break;
             case FsEntryKind::Link:
-                out << "L " << target << ' ' << entry.source << std::endl;
+                out << "L " << target << ' ' << entry.source << '\n';
                 break;
             case FsEntryKind::Move:
             case FsEntryKind::NewFile:
-                out << "M " << target << ' ' << entry.source << std::endl;
+                out << "M " << target << ' ' << entry.source << '\n';
                 break;
         }
     }
 }
 
-void writeManifest(const FsTransaction& transaction, const std::string& path) {
-    std::ofstream out(path, std::ios::out | std::ios::trunc);
+bool writeManifest(const FsTransaction& transaction, const std::string& path,
+                   TempRegistry& registry) {
+    // Written whole beside its place and renamed there: a manifest is complete
+    // or absent, never cut, even when the file system fills up or power fails.
+    std::string tempPath;
+    int fd = registry.createUnique(parentDirectory(path) + "/tmp", kManifestMode, tempPath);
+    if (fd < 0) return false;
+    OutputFile out;
+    out.attach(fd);
     writeManifest(transaction, out);
+    bool written = out.close(true) && rename(tempPath.c_str(), path.c_str()) == 0;
+    int error = errno;
+    if (written || unlink(tempPath.c_str()) == 0) registry.forget(tempPath);
+    errno = error;
+    return written;
+}
+
+std::set<std::string> manifestMoveSources(const std::string& path) {
+    FsTransaction saved;
+    readManifest(saved, path);
+    std::set<std::string> sources;
+    for (const auto& [target, entry] : saved.entries)
+        if (entry.kind == FsEntryKind::Move) sources.insert(entry.source);
+    return sources;
 }
 
 bool readManifest(FsTransaction& transaction, const std::string& path) {
-    std::ifstream in(path);
-    if (!in.is_open()) return false;
+    // Anything but a regular file counts as no manifest.
+    std::string content;
+    if (readWholeFile(path, content) != OpenResult::Opened) return false;
+    std::istringstream in(content);
     for (;;) {
         if (in.fail()) return !transaction.empty();
         std::string line;

@@ -1,12 +1,21 @@
 #pragma once
 // A staged transaction saved as text lines, so a later run can commit or cancel it.
+#include <sys/types.h>
+
 #include <ostream>
+#include <set>
 #include <string>
 
 #include "transaction/FsTransaction.h"
 
 constexpr const char* kManifestPath = "/ram/MANIFEST";
+constexpr mode_t kManifestMode = 0666;
 
 void writeManifest(const FsTransaction& transaction, std::ostream& out);
-void writeManifest(const FsTransaction& transaction, const std::string& path);
+// Through a temporary file beside path, synced and renamed into place; false
+// (errno set, no file left but an older manifest) when any step fails.
+bool writeManifest(const FsTransaction& transaction, const std::string& path,
+                   TempRegistry& registry);
 bool readManifest(FsTransaction& transaction, const std::string& path);
+// The files the manifest at path moves into place (none when it is absent).
+std::set<std::string> manifestMoveSources(const std::string& path);

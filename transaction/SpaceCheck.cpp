@@ -1,5 +1,8 @@
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+
+#include <algorithm>
 
 #include "transaction/TempFiles.h"
 
@@ -17,6 +20,22 @@ void credit(FsUsage& usage, const std::string& path) {
         static_cast<int64_t>(blocksFor(static_cast<uint64_t>(st.st_size), usage.blockSize));
 }
 
+// The device a path lies on, or would lie on once made: that of its nearest
+// existing ancestor.
+bool deviceOf(const std::string& path, dev_t& device) {
+    std::string at = path;
+    for (;;) {
+        struct stat st;
+        if (stat(at.c_str(), &st) == 0) {
+            device = st.st_dev;
+            return true;
+        }
+        std::string parent = parentDirectory(at);
+        if (parent == at) return false;
+        at = parent;
+    }
+}
+
 void debit(FsUsage& usage, const std::string& source, const std::string& target) {
     if (!startsWith(target, usage.path)) return;
     struct stat sourceStat;
@@ -27,6 +46,11 @@ void debit(FsUsage& usage, const std::string& source, const std::string& target)
             return;
         usage.freeBlocks -= static_cast<int64_t>(
             blocksFor(static_cast<uint64_t>(sourceStat.st_size), usage.blockSize));
+        // Across file systems the move is a copy made beside the target while
+        // the file it replaces still holds its blocks.
+        dev_t targetDevice;
+        if (deviceOf(target, targetDevice) && targetDevice != sourceStat.st_dev)
+            usage.lowestFreeBlocks = std::min(usage.lowestFreeBlocks, usage.freeBlocks);
     }
     // The file the move replaces gives its blocks back.
     credit(usage, target);
@@ -39,31 +63,31 @@ bool startsWith(const std::string& path, const std::string& mountPath) {
 }
 
 FsUsage usageAfter(const FsTransaction& transaction, const std::string& mountPath) {
-    FsUsage usage{mountPath, 1, 0};
+    FsUsage usage{mountPath, 1, 0, 0, false};
     struct statfs fs;
     if (statfs(mountPath.c_str(), &fs) == 0) {
         // a zero block size would make every credit a division by zero
         if (fs.f_bsize > 0) usage.blockSize = static_cast<uint32_t>(fs.f_bsize);
         usage.freeBlocks = static_cast<int64_t>(fs.f_bfree);
+    } else {
+        usage.missing = errno == ENOENT;
     }
-    for (const auto& [target, entry] : transaction.entries) {
-        switch (entry.kind) {
-            case FsEntryKind::Remove:
-                credit(usage, target);
-                break;
-            case FsEntryKind::Move:
-            case FsEntryKind::NewFile:
-                debit(usage, entry.source, target);
-                break;
-            case FsEntryKind::Link:
-                break;
-        }
-    }
+    // The commit makes its removals before any move.
+    for (const auto& [target, entry] : transaction.entries)
+        if (entry.kind == FsEntryKind::Remove) credit(usage, target);
+    usage.lowestFreeBlocks = usage.freeBlocks;
+    for (const auto& [target, entry] : transaction.entries)
+        if (entry.kind == FsEntryKind::Move || entry.kind == FsEntryKind::NewFile)
+            debit(usage, entry.source, target);
+    usage.lowestFreeBlocks = std::min(usage.lowestFreeBlocks, usage.freeBlocks);
     return usage;
 }
 
-bool checkSpace(const FsTransaction& transaction) {
-    FsUsage boot = usageAfter(transaction, kBootMount);
-    FsUsage flash = usageAfter(transaction, kFlashMount);
-    return boot.freeBlocks > kMinimumFreeBlocks && flash.freeBlocks > kMinimumFreeBlocks;
+bool checkSpace(const FsTransaction& transaction, MissingMount missing) {
+    for (const char* mountPath : {kBootMount, kFlashMount}) {
+        FsUsage usage = usageAfter(transaction, mountPath);
+        if (usage.missing && missing == MissingMount::Passes) continue;
+        if (usage.lowestFreeBlocks <= kMinimumFreeBlocks) return false;
+    }
+    return true;
 }

@@ -4,11 +4,12 @@
 #include <sys/statfs.h>
 #include <unistd.h>
 
-#include <vector>
+#include <errno.h>
 
 namespace {
 
-constexpr char kTempNamePattern[] = "/tmpXXXXXX";
+constexpr char kTempNamePrefix[] = "/tmp";
+constexpr mode_t kPrivateMode = 0600;
 
 // The nearest existing ancestor of the target decides; "/ram" when it lacks
 // room or when nothing up the path can be examined. Its free space is asked
@@ -46,20 +47,35 @@ bool hasRoomFor(uint64_t sizeHint, uint64_t blockSize, uint64_t freeBlocks) {
     return sizeHint + sizeHint / 10 < blockSize * freeBlocks;
 }
 
-std::ofstream createFile(FsTransaction& transaction, const std::string& target, uint32_t sizeHint,
-                         mode_t mode) {
-    std::string pattern = temporaryDirectory(transaction, target, sizeHint) + kTempNamePattern;
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    // The file only has to exist under its unique name; the stream reopens it.
-    int fd = mkstemp(name.data());
-    std::string tempPath(name.data());
-    if (fd >= 0) {
-        if (mode != 0) fchmod(fd, mode);
+bool createFile(FsTransaction& transaction, const std::string& target, uint32_t sizeHint,
+                mode_t mode, OutputFile& out) {
+    std::string prefix = temporaryDirectory(transaction, target, sizeHint) + kTempNamePrefix;
+    // mode 0 keeps what a fresh private temporary file has.
+    mode_t wanted = mode != 0 ? mode & 07777 : kPrivateMode;
+    std::string tempPath;
+    int fd = transaction.registry().createUnique(prefix, wanted, tempPath);
+    if (fd < 0) return false;
+    // Only a mode the umask would cut needs a change after creation.
+    if (transaction.createdMode(wanted) != wanted && fchmod(fd, wanted) != 0) {
+        int error = errno;
         close(fd);
-    } else if (mode != 0) {
-        chmod(tempPath.c_str(), mode);
+        if (unlink(tempPath.c_str()) == 0) transaction.registry().forget(tempPath);
+        errno = error;
+        return false;
     }
     transaction.stage(target, FsEntryKind::NewFile, tempPath);
-    return std::ofstream(tempPath, std::ios::out | std::ios::binary | std::ios::trunc);
+    out.attach(fd);
+    return true;
+}
+
+bool writeStagedFile(FsTransaction& transaction, const std::string& target, uint32_t sizeHint,
+                     mode_t mode, const std::string& content) {
+    OutputFile out;
+    bool written = createFile(transaction, target, sizeHint, mode, out);
+    if (written) {
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        written = out.close();
+    }
+    if (!written) transaction.noteWriteFailure(target, errno);
+    return written;
 }

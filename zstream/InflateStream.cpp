@@ -35,6 +35,8 @@ InflateStreamBuf::int_type InflateStreamBuf::underflow() {
         start = putback_;
     }
 
+    // Whatever follows the end of the zlib stream is not part of it.
+    if (complete_) return fail(start);
     for (;;) {
         if (zs_.avail_in == 0) {
             zs_.next_in = reinterpret_cast<Bytef*>(input_);
@@ -49,6 +51,7 @@ InflateStreamBuf::int_type InflateStreamBuf::underflow() {
         zs_.avail_out = kInflateWindowSize;
         int result = inflate(&zs_, Z_PARTIAL_FLUSH);
         if (result != Z_OK && result != Z_STREAM_END) return fail(start);
+        if (result == Z_STREAM_END) complete_ = true;
 
         uint32_t produced = static_cast<uint32_t>(kInflateWindowSize - zs_.avail_out);
         inflated_ += produced;
@@ -84,10 +87,8 @@ InflateStreamBuf::pos_type InflateStreamBuf::seekpos(pos_type pos, std::ios_base
 }
 
 InflateStream::InflateStream(std::istream& source)
-    : std::istream(nullptr), buffer_(new InflateStreamBuf(source.rdbuf())) {
-    init(buffer_);
+    : std::istream(nullptr), buffer_(std::make_unique<InflateStreamBuf>(source.rdbuf())) {
+    init(buffer_.get());
 }
 
-InflateStream::~InflateStream() {
-    delete buffer_;
-}
+InflateStream::~InflateStream() = default;

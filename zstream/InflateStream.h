@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <istream>
+#include <memory>
 #include <streambuf>
 
 constexpr size_t kInflateWindowSize = 4096;
@@ -22,6 +23,9 @@ public:
 
     // Total bytes inflated so far, including those not yet read.
     uint32_t inflatedCount() const { return inflated_; }
+    // Whether the zlib stream ended properly (its Adler-32 checked); false while
+    // it goes on, and for good after corrupt data or a source that ran dry.
+    bool complete() const { return complete_; }
 
 protected:
     // Forward skipping only, by reading. Succeeds with the inflated count (a
@@ -48,6 +52,7 @@ private:
     z_stream zs_;
     std::streambuf* source_;
     uint32_t inflated_ = 0;
+    bool complete_ = false;
 };
 
 class InflateStream : public std::istream {
@@ -59,6 +64,8 @@ public:
     InflateStream(const InflateStream&) = delete;
     InflateStream& operator=(const InflateStream&) = delete;
 
+    bool complete() const { return buffer_->complete(); }
+
 private:
-    InflateStreamBuf* buffer_;
+    std::unique_ptr<InflateStreamBuf> buffer_;
 };

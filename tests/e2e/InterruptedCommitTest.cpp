@@ -28,6 +28,7 @@ constexpr int kRunTimeoutSeconds = 30;
 // Far more changes than any of these runs makes: a bound for the loops.
 constexpr int kChangeLimit = 2000;
 constexpr char kStreamImageCopy[] = "/flash/var/pdb/image";
+constexpr char kLockFile[] = "/ram/installer.lock";
 constexpr char kPreloadInside[] = "/libinterrupt_at.so";
 // Larger than a file stream's buffer, so that such a file is written in several
 // pieces and an interruption can fall between them.
@@ -51,7 +52,7 @@ std::string baseName(const std::string& path) {
 
 bool isTemporaryName(const std::string& path) {
     std::string name = baseName(path);
-    return name.size() == 9 && name.compare(0, 3, "tmp") == 0;
+    return (name.size() == 9 && name.compare(0, 3, "tmp") == 0) || path == kStreamImageCopy;
 }
 
 // Runs the built installer with "-r ROOT" from outside the root.
@@ -132,7 +133,11 @@ size_t firstCommitChange(const std::vector<Change>& changes) {
                       c.operation == "pwrite" || c.operation == "pwrite64";
         bool dropsTemporary =
             (c.operation == "unlink" || c.operation == "unlinkat") && isTemporaryName(c.path);
-        if (!writes && !dropsTemporary) return i + 1;
+        // The record of temporary files and the post-log are kept up to date
+        // before the commit too.
+        bool bookkeeping = c.path == "/flash/postlog" || c.path == kLockFile ||
+                           baseName(c.path).rfind(".temporaries", 0) == 0;
+        if (!writes && !dropsTemporary && !bookkeeping) return i + 1;
     }
     return changes.size() + 1;
 }

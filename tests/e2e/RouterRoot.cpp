@@ -70,6 +70,16 @@ std::string RouterRoot::listingWithoutPostLog() const {
     return kept;
 }
 
+// The names the installer gives its scratch files: "tmp" and six characters, a
+// copy's target name, a dot and six characters, the record of them, and the
+// lock file that a killed run leaves.
+static bool isScratchName(const std::string& name) {
+    if (name == ".temporaries" || name == ".temporaries.new" || name == "installer.lock") return true;
+    if (name.size() == 9 && name.compare(0, 3, "tmp") == 0) return true;
+    return name.size() > 8 && name[name.size() - 7] == '.' &&
+           std::all_of(name.end() - 6, name.end(), [](unsigned char c) { return std::isalnum(c); });
+}
+
 static void findTemporaries(const std::string& root, const std::string& relative,
                             std::vector<std::string>& found) {
     DIR* d = opendir((root + relative).c_str());
@@ -82,7 +92,7 @@ static void findTemporaries(const std::string& root, const std::string& relative
         if (lstat((root + rel).c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode))
             findTemporaries(root, rel, found);
-        else if (name.size() == 9 && name.compare(0, 3, "tmp") == 0)
+        else if (isScratchName(name))
             found.push_back(rel);
     }
     closedir(d);

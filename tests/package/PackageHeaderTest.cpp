@@ -179,10 +179,16 @@ TEST(PackageHeader, RejectsWhatIsNotAHeader) {
     PackageInfo info;
     EXPECT_FALSE(parsePackageHeader(info, reader));
 
-    Parsed truncatedText(part(1, headerPayload("p", 1, 2)) + partHeader(2, 0xFFFFFFF0u) + "abc");
-    EXPECT_TRUE(truncatedText.ok) << "a short text is not an error";
-    EXPECT_EQ(truncatedText.info.description.substr(0, 3), "abc");
-    EXPECT_LT(truncatedText.info.description.size(), 0x10000u);
+    // A text part cut short, or longer than any real text, makes the package
+    // broken; one at the limit is read whole.
+    for (uint32_t declared : {0xFFFFFFF0u, 4u, kMaxTextPartSize + 1}) {
+        Parsed cut(part(1, headerPayload("p", 1, 2)) + partHeader(2, declared) + "abc");
+        EXPECT_FALSE(cut.ok) << declared;
+    }
+    std::string longest(kMaxTextPartSize, 'n');
+    Parsed atLimit(part(1, headerPayload("p", 1, 2)) + part(23, longest));
+    EXPECT_TRUE(atLimit.ok);
+    EXPECT_EQ(atLimit.info.note, longest);
 }
 
 class PackageFileLoading : public ::testing::Test {

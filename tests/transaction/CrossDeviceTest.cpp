@@ -36,6 +36,9 @@ std::string patterned(size_t size) {
     return s;
 }
 
+// Copies in these tests record their temporary files nowhere.
+TempRegistry unrecorded;
+
 TEST(CrossDevice, MoveFallsBackToACopyKeepingModeAndSource) {
     SKIP_WITHOUT_TMPFS();
     TempDir dir;
@@ -80,7 +83,7 @@ TEST(CrossDevice, FailedCopyLeavesTheOldTargetAndReports) {
         EXPECT_EQ(readFile(a + "/src").size(), 5 * kPage);
 
         bool copied = true;
-        err = txntest::captureStderr([&] { copied = copyFile(a + "/src", b + "/other", false); });
+        err = txntest::captureStderr([&] { copied = copyFile(a + "/src", b + "/other", false, unrecorded); });
         EXPECT_FALSE(copied);
         EXPECT_EQ(err, "copy: No space left on device\n");
         EXPECT_EQ(namesIn(b), std::set<std::string>{"old"});
@@ -94,7 +97,7 @@ TEST(CrossDevice, CopyTurnsTheSpinnerFromItsFirstCharacter) {
     int status = testsupport::runInChild([&] {
         std::ostringstream console;
         InstallContext::instance().setOutput(console);
-        EXPECT_TRUE(copyFile(dir / "src", dir / "dst", true));
+        EXPECT_TRUE(copyFile(dir / "src", dir / "dst", true, unrecorded));
         EXPECT_EQ(readFile(dir / "dst"), readFile(dir / "src"));
         const std::string shown = console.str();
         ASSERT_FALSE(shown.empty());
@@ -111,8 +114,8 @@ TEST(CopyFile, DirectoriesAndDevicesAreRefusedWithoutCreatingTheTarget) {
     testsupport::makeDirs(dir / "adir");
     int status = testsupport::runInChild([&] {
         std::string err = txntest::captureStderr([&] {
-            EXPECT_FALSE(copyFile(dir / "adir", dir / "t1", false));
-            EXPECT_FALSE(copyFile("/dev/null", dir / "t2", false));
+            EXPECT_FALSE(copyFile(dir / "adir", dir / "t1", false, unrecorded));
+            EXPECT_FALSE(copyFile("/dev/null", dir / "t2", false, unrecorded));
         });
         EXPECT_EQ(err, "");
         EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"adir"});
@@ -126,7 +129,7 @@ TEST(CopyFile, CopiesEmptyAndChunkSizedFilesExactly) {
         const std::string content = patterned(size);
         writeFile(dir / "src", content, 0600);
         writeFile(dir / "dst", "to be replaced");
-        EXPECT_TRUE(copyFile(dir / "src", dir / "dst", false)) << size;
+        EXPECT_TRUE(copyFile(dir / "src", dir / "dst", false, unrecorded)) << size;
         EXPECT_EQ(readFile(dir / "dst"), content) << size;
         EXPECT_EQ(txntest::modeOf(dir / "dst"), 0600u);
     }

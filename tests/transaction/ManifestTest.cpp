@@ -59,7 +59,8 @@ TEST(Manifest, RoundTripTurnsNewFilesIntoMovesSoCancelDeletesNothing) {
     t.remove(dir / "victim");
     t.link("somewhere/else", dir / "link");
     t.move(dir / "a", dir / "b");
-    writeManifest(t, dir / "MANIFEST");
+    TempRegistry unrecorded;
+    ASSERT_TRUE(writeManifest(t, dir / "MANIFEST", unrecorded));
 
     FsTransaction back;
     EXPECT_TRUE(readManifest(back, dir / "MANIFEST"));
@@ -71,8 +72,8 @@ TEST(Manifest, RoundTripTurnsNewFilesIntoMovesSoCancelDeletesNothing) {
     EXPECT_TRUE(exists(dir / "tmpfile"));
     EXPECT_TRUE(exists(dir / "victim"));
 
-    // Writing a file again truncates the old manifest.
-    writeManifest(FsTransaction(), dir / "MANIFEST");
+    // Writing a file again replaces the old manifest.
+    ASSERT_TRUE(writeManifest(FsTransaction(), dir / "MANIFEST", unrecorded));
     EXPECT_EQ(testsupport::readFile(dir / "MANIFEST"), "");
 }
 

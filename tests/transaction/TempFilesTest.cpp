@@ -47,12 +47,13 @@ TEST_F(CreateFile, ZeroHintAlwaysUsesRam) {
     EXPECT_EQ(run(1 << 20,
                   [] {
                       FsTransaction t;
-                      std::ofstream out = createFile(t, "/flash/var/file", 0, 0);
+                      OutputFile out;
+                      ASSERT_TRUE(createFile(t, "/flash/var/file", 0, 0, out));
                       ASSERT_EQ(t.entries.count("/flash/var/file"), 1u);
                       const FsEntry& e = t.entries.at("/flash/var/file");
                       EXPECT_EQ(e.kind, FsEntryKind::NewFile);
                       EXPECT_TRUE(inDirectory(e.source, "/ram")) << e.source;
-                      EXPECT_TRUE(out.is_open());
+                      EXPECT_TRUE(out.isOpen());
                   }),
               0);
 }
@@ -67,8 +68,8 @@ TEST_F(CreateFile, ExactlyATenthMoreThanTheHintIsNotEnough) {
                 ASSERT_EQ(statfs("/flash", &fs), 0);
                 ASSERT_EQ(uint64_t(fs.f_bsize) * fs.f_bfree, kPage);
                 FsTransaction t;
-                createFile(t, "/flash/missing/parents/big", 3724, 0);
-                createFile(t, "/flash/missing/parents/small", 3723, 0);
+                ASSERT_TRUE(writeStagedFile(t, "/flash/missing/parents/big", 3724, 0, ""));
+                ASSERT_TRUE(writeStagedFile(t, "/flash/missing/parents/small", 3723, 0, ""));
                 EXPECT_TRUE(inDirectory(t.entries.at("/flash/missing/parents/big").source, "/ram"));
                 // The nearest existing ancestor decides.
                 EXPECT_TRUE(
@@ -82,13 +83,11 @@ TEST_F(CreateFile, FullFileSystemSendsFilesToRam) {
     EXPECT_EQ(run(2 * kPage,
                   [] {
                       FsTransaction t;
-                      createFile(t, "/flash/roomy", 1000, 0);
+                      ASSERT_TRUE(writeStagedFile(t, "/flash/roomy", 1000, 0, ""));
                       EXPECT_TRUE(inDirectory(t.entries.at("/flash/roomy").source, "/flash"));
                       // Fill the file system; nothing is left for the next file.
-                      std::ofstream fill("/flash/fill", std::ios::binary);
-                      fill << std::string(2 * kPage, 'x');
-                      fill.close();
-                      createFile(t, "/flash/cramped", 1000, 0);
+                      testsupport::writeFile("/flash/fill", std::string(2 * kPage, 'x'));
+                      ASSERT_TRUE(writeStagedFile(t, "/flash/cramped", 1000, 0, ""));
                       EXPECT_TRUE(inDirectory(t.entries.at("/flash/cramped").source, "/ram"));
                   }),
               0);
@@ -100,7 +99,7 @@ TEST_F(CreateFile, HugeFileSystemsHaveRoom) {
     EXPECT_EQ(run(1ul << 44,
                   [] {
                       FsTransaction t;
-                      createFile(t, "/flash/file", 1000, 0);
+                      ASSERT_TRUE(writeStagedFile(t, "/flash/file", 1000, 0, ""));
                       EXPECT_TRUE(inDirectory(t.entries.at("/flash/file").source, "/flash"));
                   }),
               0);
@@ -112,8 +111,8 @@ TEST_F(CreateFile, WrittenFileReachesItsTargetWithTheGivenMode) {
                   [] {
                       FsTransaction t;
                       {
-                          std::ofstream out = createFile(t, "/flash/var/pdb/pkg/version", 8, 0640);
-                          out << std::string("1.2\0x\n", 6);
+                          ASSERT_TRUE(writeStagedFile(t, "/flash/var/pdb/pkg/version", 8, 0640,
+                                                      std::string("1.2\0x\n", 6)));
                       }
                       const std::string temp = t.entries.at("/flash/var/pdb/pkg/version").source;
                       EXPECT_EQ(txntest::modeOf(temp), 0640u);
@@ -130,10 +129,10 @@ TEST_F(CreateFile, CreatingAgainForTheSameTargetDropsTheEarlierFile) {
     EXPECT_EQ(run(1 << 20,
                   [] {
                       FsTransaction t;
-                      createFile(t, "/flash/x", 0, 0) << "first";
+                      ASSERT_TRUE(writeStagedFile(t, "/flash/x", 0, 0, "first"));
                       const std::string first = t.entries.at("/flash/x").source;
                       ASSERT_TRUE(exists(first));
-                      createFile(t, "/flash/x", 100, 0) << "second";
+                      ASSERT_TRUE(writeStagedFile(t, "/flash/x", 100, 0, "second"));
                       const std::string second = t.entries.at("/flash/x").source;
                       EXPECT_FALSE(exists(first));
                       EXPECT_TRUE(inDirectory(second, "/flash"));
