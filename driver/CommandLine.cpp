@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <set>
 
 #include "database/PackageDatabase.h"
 #include "driver/InstallContext.h"
@@ -27,7 +28,10 @@ bool startChanging(InstallContext& context, RunLock& lock, TempRegistry& registr
         context.reportError("another installer run is in progress");
         return false;
     }
-    registry.reclaim(manifestMoveSources(kManifestPath));
+    // What a saved manifest still has to move is kept; when the manifest
+    // cannot be read, which that is cannot be known, and nothing is deleted.
+    std::set<std::string> keep;
+    if (manifestMoveSources(kManifestPath, keep)) registry.reclaim(keep);
     context.temporaries = &registry;
     return true;
 }

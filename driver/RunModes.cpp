@@ -68,6 +68,10 @@ int installFromStandardInput(InstallContext& context, const RunOptions& options,
     input.attachStandardInput();
     int result = installStream(context, transaction, input, options.installFlags | kAllowUpgrade,
                                UserStateMap(), image.rdbuf(), &databaseDir, &bootImage);
+    // Where the package format makes a cut stream a silent refusal, a stream
+    // that failed to read still says so.
+    if (result != 0 && input.readError() != 0 && input.readError() != EINTR)
+        context.reportError("could not read standard input: %s", std::strerror(input.readError()));
     if (!image.close() && result == 0) {
         context.reportError("could not write %s: %s", kStreamImageWritePath,
                             std::strerror(image.writeError()));
@@ -98,7 +102,13 @@ bool commitUnlessStopped(FsTransaction& transaction, bool spinner) {
 
 int commitStoredTransaction(InstallContext& context, TempRegistry& registry) {
     FsTransaction transaction(&registry);
-    readManifest(transaction, kManifestPath);
+    bool ioError = false;
+    readManifest(transaction, kManifestPath, &ioError);
+    if (ioError) {
+        // Part of a saved transaction must never be applied as if it were all.
+        context.reportError("could not read %s", kManifestPath);
+        return 1;
+    }
     context.out() << "finishing install... ";
     context.out().flush();
     bool applied;

@@ -47,7 +47,8 @@ int runUpgradeMode(InstallContext& context, const RunOptions& options, TempRegis
     FsTransaction transaction(&registry);
     applyPlan(context, transaction, 1);
     int result = 0;
-    runUpgrade(context, transaction, options.installFlags | kAllowUpgrade);
+    // A failed install has cancelled the whole upgrade; the run says so.
+    if (!runUpgrade(context, transaction, options.installFlags | kAllowUpgrade)) result = 1;
     if (stopSignal() != 0) {
         transaction.cancel();
     } else if (reportWriteFailure(context, transaction)) {

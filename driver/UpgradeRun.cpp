@@ -1,6 +1,7 @@
 #include "driver/UpgradeRun.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,10 +78,16 @@ void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidat
 
 }  // namespace
 
-void scanPackageDir(InstallContext& context, const std::string& directory,
+bool scanPackageDir(InstallContext& context, const std::string& directory,
                     std::vector<std::unique_ptr<PackageFile>>& candidates) {
     DIR* dir = opendir(directory.c_str());
-    if (!dir) return;
+    if (!dir) {
+        // A missing directory holds nothing; one that fails to open is a fault.
+        if (errno == ENOENT || errno == ENOTDIR) return true;
+        context.reportError("could not read %s", directory.c_str());
+        return false;
+    }
+    bool readable = true;
     while (dirent* entry = readdir(dir)) {
         std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;
@@ -89,20 +96,23 @@ void scanPackageDir(InstallContext& context, const std::string& directory,
         auto file = std::make_unique<PackageFile>();
         // The manifest's lines are split at spaces, so a file whose name holds
         // a blank or control byte could not be staged safely.
-        if (hasControlOrBlank(name) || !loadPackageFile(*file, path)) {
+        bool ioError = false;
+        if (hasControlOrBlank(name) || !loadPackageFile(*file, path, &ioError)) {
             context.reportError("broken package %s", name.c_str());
+            if (ioError) readable = false;
             continue;
         }
         candidates.push_back(std::move(file));
     }
     closedir(dir);
+    return readable;
 }
 
 PackageRecord* lookupPackage(InstallContext& context, const std::string& name) {
     return preferEnabled(NameIndex(context).reached(name));
 }
 
-void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
+bool runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
     struct stat st;
     if (stat(kDowngradeMarker, &st) == 0) {
         flags |= kAllowDowngrade;
@@ -110,8 +120,15 @@ void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
     }
 
     std::vector<std::unique_ptr<PackageFile>> owned;
-    scanPackageDir(context, kUploadDirectory, owned);
-    if (owned.empty()) scanPackageDir(context, kFallbackUploadDirectory, owned);
+    bool readable = scanPackageDir(context, kUploadDirectory, owned);
+    if (owned.empty() && readable)
+        readable = scanPackageDir(context, kFallbackUploadDirectory, owned);
+    // An upload the flash failed to deliver is not a broken package: which
+    // packages to install cannot be known, so none is.
+    if (!readable) {
+        transaction.cancel();
+        return false;
+    }
     std::vector<PackageFile*> candidates;
     for (const auto& file : owned) candidates.push_back(file.get());
     selectCandidates(context, candidates, (flags & kAllowDowngrade) != 0, true);
@@ -130,15 +147,21 @@ void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
 
     for (PackageFile* candidate : candidates) {
         InputFile file(kCandidateBlockSize);
-        if (file.open(candidate->path) != OpenResult::Opened) continue;
         bool bootImage = false;
         bool omitted = false;
-        int result = installStream(context, transaction, file, flags, userStates, nullptr,
+        int result = 1;
+        if (file.open(candidate->path) == OpenResult::Opened)
+            result = installStream(context, transaction, file, flags, userStates, nullptr,
                                    nullptr, &bootImage, &omitted);
+        // A file the flash failed to deliver whole: the install may have
+        // failed without a word.
+        if (!file.isOpen() || (result != 0 && file.readError() != 0 && file.readError() != EINTR))
+            context.reportError("broken package %s",
+                                candidate->path.substr(candidate->path.rfind('/') + 1).c_str());
         if (result != 0) {
             // One failed package fails the whole upgrade: nothing of it is applied.
             transaction.cancel();
-            return;
+            return false;
         }
         if (!omitted && candidate->hasImagePart)
             placeCandidateImage(transaction, *candidate, bootImage);
@@ -156,5 +179,7 @@ void runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
     if (context.packages.empty()) {
         context.reportError("router installation failed!!!");
         transaction.cancel();
+        return false;
     }
+    return true;
 }

@@ -1,5 +1,6 @@
 #include "package/PackageHeader.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -124,11 +125,9 @@ bool parsePackageHeader(PackageInfo& target, PartReader& reader, bool* brokenTex
     return true;
 }
 
-bool loadPackageFile(PackageFile& file, const std::string& path) {
-    file.path = path;
-    // A directory, a FIFO or a file that fails to read is no package.
-    InputFile in;
-    if (in.open(path) != OpenResult::Opened) return false;
+namespace {
+
+bool parsePackageFile(PackageFile& file, InputFile& in) {
     PartReader reader(in, true, nullptr);
 
     file.expectedSize = reader.expectedSize;
@@ -145,7 +144,7 @@ bool loadPackageFile(PackageFile& file, const std::string& path) {
     reader.nextPart();
     file.isBundle = reader.currentType == kPartBundleHeader;
     if (!parsePackageHeader(file, reader)) return false;
-    if (!file.isBundle) return in.readError() == 0;
+    if (!file.isBundle) return true;
 
     if (reader.currentType == kPartImage) reader.nextPart();
     while (reader.currentType == kPartHeader) {
@@ -154,5 +153,20 @@ bool loadPackageFile(PackageFile& file, const std::string& path) {
         file.members.push_back(std::move(member));
         if (reader.currentType == kPartImage) reader.nextPart();
     }
-    return !file.members.empty() && in.readError() == 0;
+    return !file.members.empty();
+}
+
+}  // namespace
+
+bool loadPackageFile(PackageFile& file, const std::string& path, bool* ioError) {
+    file.path = path;
+    if (ioError) *ioError = false;
+    // A directory, a FIFO or a file that fails to read is no package.
+    InputFile in;
+    OpenResult opened = in.open(path);
+    bool loaded = opened == OpenResult::Opened && parsePackageFile(file, in);
+    bool faulty = (opened == OpenResult::Unreadable && errno != EISDIR && errno != EINVAL) ||
+                  in.readError() != 0;
+    if (ioError) *ioError = faulty;
+    return loaded && !faulty;
 }

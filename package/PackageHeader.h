@@ -35,4 +35,7 @@ std::string nameFromField(const uint8_t* field);
 // a text part too long or cut short (the name is known by then).
 bool parsePackageHeader(PackageInfo& target, PartReader& reader, bool* brokenText = nullptr);
 bool readDependencyList(PartReader& reader, std::vector<PackageRange>& list);
-bool loadPackageFile(PackageFile& file, const std::string& path);
+// False for anything that is no complete, well-formed package file; ioError,
+// when given, tells a regular file that could not be opened or read (a fault of
+// the flash, not of the file).
+bool loadPackageFile(PackageFile& file, const std::string& path, bool* ioError = nullptr);

@@ -10,17 +10,23 @@
 namespace {
 
 // Deletes a file, or a directory's visible plain files and then the directory;
-// hidden files and subdirectories keep the directory in place.
-void removeTarget(const std::string& target) {
-    if (unlink(target.c_str()) == 0 || errno != EISDIR) return;
+// hidden files and subdirectories keep the directory in place. False when a
+// file that is there could not be deleted.
+bool removeTarget(const std::string& target) {
+    if (unlink(target.c_str()) == 0 || errno == ENOENT) return true;
+    if (errno != EISDIR) {
+        perror("unlink");
+        return false;
+    }
     DIR* dir = opendir(target.c_str());
-    if (!dir) return;
+    if (!dir) return true;
     while (const dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
         unlink((target + "/" + entry->d_name).c_str());
     }
     closedir(dir);
     rmdir(target.c_str());
+    return true;
 }
 
 bool linkTarget(const std::string& text, const std::string& target) {
@@ -64,8 +70,8 @@ bool moveTarget(const std::string& source, const std::string& target, bool spinn
 bool FsTransaction::commit(bool spinner) {
     bool applied = true;
     for (const auto& [target, entry] : entries) {
-        if (entry.kind == FsEntryKind::Remove)
-            removeTarget(target);
+        if (entry.kind == FsEntryKind::Remove && !removeTarget(target))
+            applied = false;
         else if (entry.kind == FsEntryKind::Link && !linkTarget(entry.source, target))
             applied = false;
     }

@@ -62,19 +62,21 @@ bool writeManifest(const FsTransaction& transaction, const std::string& path,
     return written;
 }
 
-std::set<std::string> manifestMoveSources(const std::string& path) {
+bool manifestMoveSources(const std::string& path, std::set<std::string>& sources) {
     FsTransaction saved;
-    readManifest(saved, path);
-    std::set<std::string> sources;
+    bool ioError = false;
+    readManifest(saved, path, &ioError);
     for (const auto& [target, entry] : saved.entries)
         if (entry.kind == FsEntryKind::Move) sources.insert(entry.source);
-    return sources;
+    return !ioError;
 }
 
-bool readManifest(FsTransaction& transaction, const std::string& path) {
+bool readManifest(FsTransaction& transaction, const std::string& path, bool* ioError) {
     // Anything but a regular file counts as no manifest.
     std::string content;
-    if (readWholeFile(path, content) != OpenResult::Opened) return false;
+    OpenResult read = readWholeFile(path, content);
+    if (ioError) *ioError = read == OpenResult::Unreadable && errno != EISDIR && errno != EINVAL;
+    if (read != OpenResult::Opened) return false;
     std::istringstream in(content);
     for (;;) {
         if (in.fail()) return !transaction.empty();

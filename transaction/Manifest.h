@@ -16,6 +16,9 @@ void writeManifest(const FsTransaction& transaction, std::ostream& out);
 // (errno set, no file left but an older manifest) when any step fails.
 bool writeManifest(const FsTransaction& transaction, const std::string& path,
                    TempRegistry& registry);
-bool readManifest(FsTransaction& transaction, const std::string& path);
-// The files the manifest at path moves into place (none when it is absent).
-std::set<std::string> manifestMoveSources(const std::string& path);
+// ioError, when given, tells a manifest that exists but could not be read (a
+// fault, not a malformed line); what it holds is then unknown.
+bool readManifest(FsTransaction& transaction, const std::string& path, bool* ioError = nullptr);
+// The files the manifest at path moves into place (none when it is absent);
+// false when it exists but cannot be read.
+bool manifestMoveSources(const std::string& path, std::set<std::string>& sources);

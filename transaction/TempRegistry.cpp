@@ -69,7 +69,9 @@ std::string TempRegistry::randomSuffix() {
 void TempRegistry::reclaim(const std::set<std::string>& keep) {
     if (!enabled()) return;
     std::string content;
-    readWholeFile(path_, content);
+    // A record that cannot be read is left for a later run, never rewritten
+    // without what it holds.
+    if (readWholeFile(path_, content) == OpenResult::Unreadable) return;
     std::istringstream lines(content);
     std::vector<std::string> kept;
     std::string line;

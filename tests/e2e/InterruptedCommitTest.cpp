@@ -1,6 +1,6 @@
 // Interrupted runs, end to end: the built installer is ended abruptly (SIGKILL,
 // as a power loss would end it) just before its Nth file-system change by the
-// preloaded interrupt_at library, for every N in turn.
+// preloaded fault_injection library, for every N in turn.
 // - `--commit` of an upgrade saved with `--safe`, interrupted anywhere and then
 //   run again to the end, must give the very tree an uninterrupted commit gives.
 // - The upgrade run and the stream install ("-"), interrupted anywhere before
@@ -17,24 +17,27 @@
 #include <set>
 #include <sstream>
 
-#include "e2e/RouterRoot.h"
+#include "e2e/FaultHarness.h"
 
 namespace {
 
+using e2e::Environment;
 using e2e::RouterRoot;
+using e2e::SavedTree;
+using e2e::kPreloadInside;
+using e2e::kStreamImageCopy;
+using e2e::listingWithoutLeftovers;
+using e2e::report;
+using e2e::runOutside;
 
 constexpr int kKilledStatus = 128 + SIGKILL;
 constexpr int kRunTimeoutSeconds = 30;
 // Far more changes than any of these runs makes: a bound for the loops.
 constexpr int kChangeLimit = 2000;
-constexpr char kStreamImageCopy[] = "/flash/var/pdb/image";
 constexpr char kLockFile[] = "/ram/installer.lock";
-constexpr char kPreloadInside[] = "/libinterrupt_at.so";
 // Larger than a file stream's buffer, so that such a file is written in several
 // pieces and an interruption can fall between them.
 constexpr size_t kBlobSize = 40000;
-
-using Environment = std::map<std::string, std::string>;
 
 pkgwriter::PackageRecipe package(const std::string& name, VersionNumber version,
                                const std::vector<pkgwriter::ContainerFile>& files) {
@@ -55,80 +58,15 @@ bool isTemporaryName(const std::string& path) {
     return (name.size() == 9 && name.compare(0, 3, "tmp") == 0) || path == kStreamImageCopy;
 }
 
-// Runs the built installer with "-r ROOT" from outside the root.
-testsupport::ProcessResult runOutside(const RouterRoot& root, const std::vector<std::string>& args,
-                                      const std::string& input, Environment env) {
-    testsupport::ProcessOptions options;
-    options.environment = e2e::withSanitizerOptions(std::move(env));
-    options.input = input;
-    options.timeoutSeconds = kRunTimeoutSeconds;
-    std::vector<std::string> all = {"-r", root.path()};
-    all.insert(all.end(), args.begin(), args.end());
-    return testsupport::runProgram(INSTALLER_BINARY, all, options);
-}
-
 Environment interruptedAt(int change, Environment env, const std::string& preload) {
-    env["LD_PRELOAD"] = preload;
-    env["INTERRUPT_AT"] = std::to_string(change);
-    return env;
-}
-
-std::string report(const testsupport::ProcessResult& result) {
-    return "status " + std::to_string(result.status) + "\nstdout: " + result.out +
-           "\nstderr: " + result.err;
-}
-
-// The router's directories as listed, without temporary files and, when
-// allowed, without the stream install's copy of the package.
-std::string listingWithoutLeftovers(const RouterRoot& root, bool allowStreamImageCopy) {
-    std::vector<std::string> temporaries = root.temporaryFiles();
-    std::set<std::string> skipped(temporaries.begin(), temporaries.end());
-    if (allowStreamImageCopy) skipped.insert(kStreamImageCopy);
-    std::istringstream lines(e2e::routerListing(root));
-    std::string line, kept;
-    while (std::getline(lines, line))
-        if (!skipped.count(line.substr(0, line.find(' ')))) kept += line + "\n";
-    return kept;
-}
-
-// The router's directories saved once, to be put back before every run.
-class SavedTree {
-public:
-    explicit SavedTree(const RouterRoot& root) {
-        for (const std::string& dir : e2e::routerDirectories())
-            e2e::copyTree(root.at(dir), saved_.path() + dir);
-    }
-    void restoreInto(const RouterRoot& root) const { e2e::restoreRouterTree(root, saved_.path()); }
-
-private:
-    testsupport::TempDir saved_;
-};
-
-struct Change {
-    std::string operation;
-    std::string path;
-};
-
-// The changes interrupt_at logged, in order.
-std::vector<Change> readChangeLog(const std::string& path) {
-    std::vector<Change> changes;
-    std::ifstream log(path);
-    std::string line;
-    while (std::getline(log, line)) {
-        std::istringstream fields(line);
-        long number = 0;
-        Change change;
-        fields >> number >> change.operation >> change.path;
-        changes.push_back(change);
-    }
-    return changes;
+    return e2e::withPreload(std::move(env), preload, {{"INTERRUPT_AT", std::to_string(change)}});
 }
 
 // The 1-based number of the first change that a commit makes: before it, a run
 // only writes files and deletes temporary files it made itself.
-size_t firstCommitChange(const std::vector<Change>& changes) {
+size_t firstCommitChange(const std::vector<e2e::LoggedCall>& changes) {
     for (size_t i = 0; i < changes.size(); ++i) {
-        const Change& c = changes[i];
+        const e2e::LoggedCall& c = changes[i];
         bool writes = c.operation == "write" || c.operation == "writev" ||
                       c.operation == "pwrite" || c.operation == "pwrite64";
         bool dropsTemporary =
@@ -226,7 +164,7 @@ TEST(InterruptedCommit, ResumedCommitGivesTheTreeOfAnUninterruptedOne) {
     // --commit acts on the real "/ram/MANIFEST", before any -r: it has to run
     // inside the root, and LD_PRELOAD needs the dynamically linked installer.
     std::string why;
-    if (!e2e::installDynamicInstaller(root, {INTERRUPT_PRELOAD}, &why)) GTEST_SKIP() << why;
+    if (!e2e::installDynamicInstaller(root, {FAULT_PRELOAD}, &why)) GTEST_SKIP() << why;
 
     testsupport::ProcessResult saved = runOutside(root, {"--safe"}, "", scene.environment());
     ASSERT_EQ(saved.status, 0) << report(saved);
@@ -281,13 +219,13 @@ void expectUnchangedWhenInterruptedBeforeCommit(const RouterRoot& root,
 
     testsupport::TempDir logDir;
     std::string logPath = logDir / "changes";
-    Environment counting = interruptedAt(0, env, INTERRUPT_PRELOAD);
+    Environment counting = interruptedAt(0, env, FAULT_PRELOAD);
     counting["INTERRUPT_LOG"] = logPath;
     testsupport::ProcessResult whole = runOutside(root, args, input, counting);
     ASSERT_EQ(whole.status, 0) << report(whole);
     ASSERT_NE(e2e::routerListing(root), before) << "the run changed nothing";
     checkApplied();
-    std::vector<Change> changes = readChangeLog(logPath);
+    std::vector<e2e::LoggedCall> changes = e2e::readCallLog(logPath);
     size_t commitStart = firstCommitChange(changes);
     ASSERT_GT(commitStart, 1u) << "no change before the commit";
     ASSERT_LE(commitStart, changes.size()) << "no commit seen";
@@ -296,7 +234,7 @@ void expectUnchangedWhenInterruptedBeforeCommit(const RouterRoot& root,
     for (size_t n = 1; n <= commitStart; ++n) {
         savedTree.restoreInto(root);
         testsupport::ProcessResult cut = runOutside(
-            root, args, input, interruptedAt(static_cast<int>(n), env, INTERRUPT_PRELOAD));
+            root, args, input, interruptedAt(static_cast<int>(n), env, FAULT_PRELOAD));
         ASSERT_EQ(cut.status, kKilledStatus) << "before change " << n << ": " << report(cut);
         EXPECT_EQ(listingWithoutLeftovers(root, allowStreamImageCopy), before)
             << "interrupted before change " << n << " (" << changes[n - 1].operation << " "
