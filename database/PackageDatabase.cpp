@@ -71,7 +71,7 @@ void scanImage(std::unique_ptr<PackageRecord> record, std::istream& image,
 }
 
 // Directory entries, in directory order, without hidden ones; false when the
-// directory cannot be opened or read to its end.
+// directory cannot be opened or read to its end (errno tells why).
 bool listEntries(std::vector<std::string>& names) {
     DIR* directory = opendir(kDatabaseRoot);
     if (!directory) return false;
@@ -82,9 +82,10 @@ bool listEntries(std::vector<std::string>& names) {
         if (!isHidden(entry->d_name) && !isStreamImageCopy(entry->d_name))
             names.push_back(entry->d_name);
     }
-    bool complete = errno == 0;
+    int error = errno;
     closedir(directory);
-    return complete;
+    errno = error != 0 ? error : 0;
+    return error == 0;
 }
 
 // Appends the records an image describes; false when it exists but cannot be
@@ -135,11 +136,14 @@ DatabaseReadErrors loadInstalledPackages(InstallContext& context, bool quiet,
     std::set<std::string> unreadableNames;
     std::vector<std::string> names;
     if (!listEntries(names)) {
-        if (names.empty()) {
+        // No database at all is a router without packages yet; one that is
+        // there but cannot be read is not acted on.
+        if (names.empty() && (errno == ENOENT || errno == ENOTDIR)) {
             context.reportWarning("could not open repo");
             return errors;
         }
         errors.push_back(kDatabaseRoot);
+        return errors;
     }
     loadPackageImages(context, kDatabaseRoot, false, &errors, &unreadableNames);
     loadPackageImages(context, kImageDirectory, true, &errors, &unreadableNames);

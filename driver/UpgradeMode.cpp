@@ -47,11 +47,13 @@ int runUpgradeMode(InstallContext& context, const RunOptions& options, TempRegis
     FsTransaction transaction(&registry);
     applyPlan(context, transaction, 1);
     int result = 0;
-    // A failed install has cancelled the whole upgrade; the run says so.
-    if (!runUpgrade(context, transaction, options.installFlags | kAllowUpgrade)) result = 1;
+    // A fault of the flash has cancelled the whole upgrade, and the run says
+    // so; a refused or broken package has been reported already.
+    UpgradeOutcome outcome = runUpgrade(context, transaction, options.installFlags | kAllowUpgrade);
+    if (outcome == UpgradeOutcome::Failed) result = 1;
     if (stopSignal() != 0) {
         transaction.cancel();
-    } else if (reportWriteFailure(context, transaction)) {
+    } else if (outcome == UpgradeOutcome::Staged && reportWriteFailure(context, transaction)) {
         transaction.cancel();
         result = 1;
     } else if (!checkSpace(transaction)) {

@@ -112,7 +112,7 @@ PackageRecord* lookupPackage(InstallContext& context, const std::string& name) {
     return preferEnabled(NameIndex(context).reached(name));
 }
 
-bool runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
+UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
     struct stat st;
     if (stat(kDowngradeMarker, &st) == 0) {
         flags |= kAllowDowngrade;
@@ -127,7 +127,7 @@ bool runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
     // packages to install cannot be known, so none is.
     if (!readable) {
         transaction.cancel();
-        return false;
+        return UpgradeOutcome::Failed;
     }
     std::vector<PackageFile*> candidates;
     for (const auto& file : owned) candidates.push_back(file.get());
@@ -160,8 +160,9 @@ bool runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
                                 candidate->path.substr(candidate->path.rfind('/') + 1).c_str());
         if (result != 0) {
             // One failed package fails the whole upgrade: nothing of it is applied.
+            bool fault = !file.isOpen() || file.readError() != 0 || transaction.writeFailed();
             transaction.cancel();
-            return false;
+            return fault ? UpgradeOutcome::Failed : UpgradeOutcome::Cancelled;
         }
         if (!omitted && candidate->hasImagePart)
             placeCandidateImage(transaction, *candidate, bootImage);
@@ -179,7 +180,7 @@ bool runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlag
     if (context.packages.empty()) {
         context.reportError("router installation failed!!!");
         transaction.cancel();
-        return false;
+        return UpgradeOutcome::Cancelled;
     }
-    return true;
+    return UpgradeOutcome::Staged;
 }

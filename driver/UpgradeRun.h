@@ -15,9 +15,14 @@ constexpr const char* kUploadDirectory = "/flash/rw/pckg/";
 constexpr const char* kFallbackUploadDirectory = "/flash/var/pckg/";
 constexpr size_t kImageTargetBufferSize = 128;
 
-// False when the run failed (an install failed, an upload could not be read,
-// or no package would be left); the transaction is then empty.
-bool runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags);
+enum class UpgradeOutcome {
+    Staged,     // the transaction holds the upgrade (possibly nothing)
+    Cancelled,  // a package was refused or broken, or none would be left
+    Failed,     // the flash failed: an upload could not be read, a file not written
+};
+
+// Stages the upgrade; the transaction is empty unless the outcome is Staged.
+UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags);
 // Appends a loaded PackageFile for every usable package file in directory
 // (a path ending in "/"). False when a package file could not be read for a
 // fault of the flash (it is reported as broken like any other).

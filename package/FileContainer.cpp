@@ -78,9 +78,19 @@ bool entryMatchesMachine(uint8_t entryClass) {
     return own && *own == entryClass;
 }
 
+// Reports a staged file that could not be written, and keeps the fault in the
+// transaction.
+bool failToWrite(const PackageRecord& record, FsTransaction& transaction, const std::string& name,
+                 const std::string& target) {
+    transaction.noteWriteFailure(target, errno);
+    reportCreateFailure(record, name);
+    return false;
+}
+
 // Copies size bytes of the inflated stream into the staged file.
-bool copyEntryData(const PackageRecord& record, std::istream& source, OutputFile& target,
-                   uint32_t size, const std::string& entryName) {
+bool copyEntryData(const PackageRecord& record, FsTransaction& transaction, std::istream& source,
+                   OutputFile& out, uint32_t size, const std::string& entryName,
+                   const std::string& target) {
     char buffer[kContainerCopyChunk];
     uint32_t left = size;
     while (left > 0) {
@@ -89,11 +99,10 @@ bool copyEntryData(const PackageRecord& record, std::istream& source, OutputFile
             reportBrokenPackage(record);
             return false;
         }
-        target.write(buffer, step);
-        if (!target) {
-            if (target.writeError() != 0) errno = target.writeError();
-            reportCreateFailure(record, entryName);
-            return false;
+        out.write(buffer, step);
+        if (!out) {
+            if (out.writeError() != 0) errno = out.writeError();
+            return failToWrite(record, transaction, entryName, target);
         }
         left -= step;
     }
@@ -104,6 +113,7 @@ bool copyEntryData(const PackageRecord& record, std::istream& source, OutputFile
 bool stageEntry(PackageRecord& record, FsTransaction& transaction, std::istream& inflated,
                 const std::string& name, const std::string& target, uint32_t size,
                 uint16_t mode) {
+    // A path that can never be made is the package's fault, not the flash's.
     if (int error = targetPathError(target)) {
         errno = error;
         reportCreateFailure(record, name);
@@ -115,11 +125,8 @@ bool stageEntry(PackageRecord& record, FsTransaction& transaction, std::istream&
         return false;
     }
     record.files.insert(target);
-    if (!copyEntryData(record, inflated, out, size, name)) return false;
-    if (!out.close()) {
-        reportCreateFailure(record, name);
-        return false;
-    }
+    if (!copyEntryData(record, transaction, inflated, out, size, name, target)) return false;
+    if (!out.close()) return failToWrite(record, transaction, name, target);
     return true;
 }
 

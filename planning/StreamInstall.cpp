@@ -169,6 +169,7 @@ bool installContents(InstallContext& context, PackageRecord& record, FsTransacti
     // leave a cut image to be stored, or to boot from.
     std::streambuf* copy = reader.partBuffer().copy;
     if (copy != nullptr && copy->pubsync() != 0) {
+        transaction.noteWriteFailure(kStreamImagePath, errno);
         reportCreateFailure(record, kStreamImageWritePath);
         return false;
     }

@@ -52,8 +52,9 @@ public:
     // The permission bits a new file gets from mode, given the process umask.
     mode_t createdMode(mode_t mode) const { return mode & ~umask_ & 07777; }
 
-    // A staged file that could not be written whole, kept until the run looks
-    // before committing (for writers that have nobody to report to).
+    // A staged file that could not be made or written whole: a fault of the
+    // file system, kept until the run looks before committing. noteWriteFailure
+    // leaves errno as it is.
     void noteWriteFailure(const std::string& path, int error);
     bool writeFailed() const { return writeError_ != 0; }
     const std::string& failedPath() const { return failedPath_; }

@@ -54,12 +54,16 @@ bool createFile(FsTransaction& transaction, const std::string& target, uint32_t 
     mode_t wanted = mode != 0 ? mode & 07777 : kPrivateMode;
     std::string tempPath;
     int fd = transaction.registry().createUnique(prefix, wanted, tempPath);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        transaction.noteWriteFailure(target, errno);
+        return false;
+    }
     // Only a mode the umask would cut needs a change after creation.
     if (transaction.createdMode(wanted) != wanted && fchmod(fd, wanted) != 0) {
         int error = errno;
         close(fd);
         if (unlink(tempPath.c_str()) == 0) transaction.registry().forget(tempPath);
+        transaction.noteWriteFailure(target, error);
         errno = error;
         return false;
     }

@@ -34,7 +34,8 @@ enum class MissingMount { Fails, Passes };
 // target's own file system when it has room for the size hint plus a tenth,
 // else in "/ram"; a hint of 0 always means "/ram". Its permission bits are mode
 // (0600 for a mode of 0), set at creation. False with errno set, nothing
-// staged and out not open, when the file cannot be made.
+// staged and out not open, when the file cannot be made (kept in the
+// transaction as a write failure).
 bool createFile(FsTransaction& transaction, const std::string& target, uint32_t sizeHint,
                 mode_t mode, OutputFile& out);
 // createFile, then content written and the file closed. A failure (errno set)
