@@ -24,6 +24,7 @@ enum class ScanResult { Run, Exit };
 // one, and reclaim the temporary files an earlier run could not delete (all but
 // those a saved manifest still has to move). False when another run is going.
 bool startChanging(InstallContext& context, RunLock& lock, TempRegistry& registry) {
+    installStopHandlers();
     if (lock.acquire(kRunLockPath) == LockResult::Busy) {
         context.reportError("another installer run is in progress");
         return false;
@@ -52,6 +53,11 @@ bool reportUnreadable(InstallContext& context, const DatabaseReadErrors& errors)
 
 int runChangingMode(InstallContext& context, const RunOptions& options,
                     const DatabaseReadErrors& errors, TempRegistry& registry) {
+    // A stop request cuts the reading short; nothing was staged yet.
+    if (stopSignal() != 0) {
+        registry.finish(false);
+        return 1;
+    }
     if (reportUnreadable(context, errors)) {
         registry.finish(false);
         if (!options.cleanup) context.writePostLog();
@@ -133,9 +139,11 @@ int runProgram(int argc, char** argv) {
 
 int runInstaller(int argc, char** argv) {
     openMissingStandardDescriptors();
-    installStopHandlers();
+    ignoreBrokenPipe();
     try {
-        return runProgram(argc, argv);
+        int status = runProgram(argc, argv);
+        // A stop request that came while the run was ending still ends it so.
+        return stopSignal() != 0 ? stoppedStatus() : status;
     } catch (const std::bad_alloc&) {
         // Memory use is bounded for any input; this is a last resort that keeps
         // the failure a result. The next run reclaims what was staged.

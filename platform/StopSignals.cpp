@@ -30,6 +30,9 @@ void installStopHandlers() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
     for (int s : kStopSignals) sigaction(s, &action, nullptr);
+}
+
+void ignoreBrokenPipe() {
     struct sigaction ignore {};
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);

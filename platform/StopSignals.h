@@ -6,9 +6,11 @@
 // The handler can only set a flag: the signal number lives in one process-wide
 // variable, the one place where a signal handler and the program meet.
 
+// Ignores SIGPIPE, so that a console that went away cannot end the run.
+void ignoreBrokenPipe();
 // Installs the handlers (without SA_RESTART, so that a blocking read returns
-// and the reader can see the request) and ignores SIGPIPE, so that a console
-// that went away cannot end the run.
+// and the reader can see the request). Only runs that may change flash install
+// them; a listing just ends.
 void installStopHandlers();
 // The signal that asked the run to stop, 0 while none did.
 int stopSignal();

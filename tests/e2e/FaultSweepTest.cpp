@@ -9,7 +9,13 @@
 // Never a crash, and no temporary file that no record names.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <sstream>
 
@@ -206,5 +212,202 @@ INSTANTIATE_TEST_SUITE_P(Scenes, FaultSweep, ::testing::Range<size_t>(0, std::si
                              std::replace(name.begin(), name.end(), '-', '_');
                              return name;
                          });
+
+}  // namespace
+
+// ---- Runs cut off by signals, and runs that meet ----
+namespace {
+
+constexpr int kTermStatus = 128 + SIGTERM;
+constexpr int kKillStatus = 128 + SIGKILL;
+
+// The changes a whole run of the scene makes.
+std::vector<e2e::LoggedCall> loggedChanges(const RouterRoot& root, const Scene& scene,
+                                           const std::string& input, const std::string& log) {
+    unlink(log.c_str());
+    e2e::runOutside(root, scene.args, input,
+                    e2e::withPreload(scene.env, FAULT_PRELOAD,
+                                     {{"INTERRUPT_AT", "0"}, {"INTERRUPT_LOG", log}}));
+    return e2e::readCallLog(log);
+}
+
+bool isBookkeeping(const e2e::LoggedCall& change) {
+    std::string name = change.path.substr(change.path.rfind('/') + 1);
+    return change.operation.rfind("write", 0) == 0 || change.operation.rfind("pwrite", 0) == 0 ||
+           change.path == "/flash/postlog" || name.rfind(".temporaries", 0) == 0 ||
+           name == "installer.lock" || (name.size() == 9 && name.rfind("tmp", 0) == 0) ||
+           change.path == e2e::kStreamImageCopy;
+}
+
+class Interruption : public FaultSweep {
+protected:
+    void prepareScene() {
+        scene().prepare(root);
+        if (HasFatalFailure()) return;
+        unlink(root.at("/flash/postlog").c_str());
+        input = scene().input();
+        saved = std::make_unique<e2e::SavedTree>(root);
+        before = outcome(root);
+        changes = loggedChanges(root, scene(), input, logDir / "changes");
+        reference = outcome(root);
+        // The commit's own changes lie between the first and the last change
+        // that is not bookkeeping (data written, temporary files, records).
+        for (size_t i = 0; i < changes.size(); ++i) {
+            if (isBookkeeping(changes[i])) continue;
+            if (commitFirst == 0) commitFirst = i + 1;
+            commitLast = i + 1;
+        }
+        saved->restoreInto(root);
+    }
+    testsupport::ProcessResult interruptedAt(size_t n, const char* signalName) {
+        saved->restoreInto(root);
+        return e2e::runOutside(root, scene().args, input,
+                               e2e::withPreload(scene().env, FAULT_PRELOAD,
+                                                {{"INTERRUPT_AT", std::to_string(n)},
+                                                 {"INTERRUPT_SIGNAL", signalName}}));
+    }
+    std::vector<std::string> scratch() {
+        std::vector<std::string> left = root.temporaryFiles();
+        if (root.exists(e2e::kStreamImageCopy)) left.push_back(e2e::kStreamImageCopy);
+        return left;
+    }
+
+    std::vector<e2e::LoggedCall> changes;
+    size_t commitFirst = 0;
+    size_t commitLast = 0;
+};
+
+// SIGTERM before the commit cancels the run; during the commit it is held until
+// the commit ends. Either way the run exits 128 + 15, leaves no scratch file,
+// and the tree is as before or as a whole run leaves it.
+TEST_P(Interruption, StopRequestAtEveryChange) {
+    prepareScene();
+    if (HasFatalFailure()) return;
+    ASSERT_GT(commitFirst, 0u);
+    std::vector<std::string> failures;
+    for (size_t n = 1; n <= changes.size(); ++n) {
+        testsupport::ProcessResult r = interruptedAt(n, "TERM");
+        std::string after = outcome(root);
+        std::string where = "SIGTERM before change " + std::to_string(n) + " (" +
+                            changes[n - 1].operation + " " + changes[n - 1].path + "): ";
+        if (r.status != kTermStatus)
+            failures.push_back(where + e2e::report(r));
+        else if (!scratch().empty())
+            failures.push_back(where + "left " + scratch().front());
+        else if (after != before && after != reference)
+            failures.push_back(where + "half applied\n" + after);
+        else if (n < commitFirst && after != before)
+            failures.push_back(where + "applied although stopped before its commit");
+    }
+    for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
+    EXPECT_EQ(failures.size(), 0u) << "of " << changes.size() << " stop requests";
+}
+
+// SIGKILL at any change, then a plain run: it reclaims every temporary file
+// the killed run left, and a run killed outside its commit changed nothing or
+// everything.
+TEST_P(Interruption, KilledAtEveryChangeThenTheNextRunCleansUp) {
+    prepareScene();
+    if (HasFatalFailure()) return;
+    std::vector<std::string> failures;
+    for (size_t n = 1; n <= changes.size(); ++n) {
+        testsupport::ProcessResult r = interruptedAt(n, "KILL");
+        std::string where = "SIGKILL before change " + std::to_string(n) + " (" +
+                            changes[n - 1].operation + " " + changes[n - 1].path + "): ";
+        if (r.status != kKillStatus) {
+            failures.push_back(where + e2e::report(r));
+            continue;
+        }
+        std::string killed = outcome(root);
+        testsupport::ProcessResult next = e2e::runOutside(root, {}, std::string(), {});
+        std::string after = outcome(root);
+        if (!scratch().empty())
+            failures.push_back(where + "the next run left " + scratch().front());
+        else if (n < commitFirst && killed != before)
+            failures.push_back(where + "changed the tree before its commit");
+        else if (n > commitLast && killed != reference)
+            failures.push_back(where + "lost changes after its commit");
+        else if (next.status != 0)
+            failures.push_back(where + "the next run failed\n" + e2e::report(next));
+    }
+    for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
+    EXPECT_EQ(failures.size(), 0u) << "of " << changes.size() << " interruption points";
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, Interruption, ::testing::Range<size_t>(0, 3),
+                         [](const ::testing::TestParamInfo<size_t>& info) {
+                             std::string name = kScenes[info.param].name;
+                             std::replace(name.begin(), name.end(), ' ', '_');
+                             std::replace(name.begin(), name.end(), '-', '_');
+                             return name;
+                         });
+
+// A console that is closed from the start, or goes away after any number of
+// bytes, changes nothing of what the run does.
+TEST(Console, ClosedOrGoneConsoleChangesNothing) {
+    RouterRoot root;
+    installedBase(root);
+    unlink(root.at("/flash/postlog").c_str());
+    auto next = package("alpha", v(2), {e2e::file("opt/alpha/README", "alpha 2\n")});
+    next.imagePart = std::string("ALPHA IMAGE");
+    const std::string bytes = e2e::signedPackage(next);
+    e2e::SavedTree saved(root);
+    testsupport::ProcessResult whole = root.install(bytes);
+    ASSERT_EQ(whole.status, 0) << e2e::report(whole);
+    const std::string reference = outcome(root);
+    EXPECT_EQ(root.read("/flash/var/pdb/alpha/image"), bytes);
+
+    std::vector<size_t> limits = {0};
+    for (size_t k = 1; k < whole.out.size(); k += 1 + whole.out.size() / 40) limits.push_back(k);
+    for (size_t limit : limits) {
+        saved.restoreInto(root);
+        testsupport::ProcessOptions options;
+        options.input = bytes;
+        options.outputLimit = limit;
+        options.closeOutput = limit == 0;
+        testsupport::ProcessResult r =
+            testsupport::runProgram(INSTALLER_BINARY, {"-r", root.path(), "-"}, options);
+        EXPECT_EQ(r.status, 0) << "console gone after " << limit << " bytes";
+        EXPECT_EQ(outcome(root), reference) << "console gone after " << limit << " bytes";
+        // Nothing of the console may land in the stored package.
+        EXPECT_EQ(root.read("/flash/var/pdb/alpha/image"), bytes) << limit;
+    }
+}
+
+// A run that finds another one holding the flash refuses and changes nothing;
+// the other one completes as if alone.
+TEST(OneRunAtATime, ASecondRunRefuses) {
+    RouterRoot root;
+    twoUploads(root);
+    unlink(root.at("/flash/postlog").c_str());
+    e2e::SavedTree saved(root);
+    testsupport::ProcessResult alone = root.run({});
+    ASSERT_EQ(alone.status, 0) << e2e::report(alone);
+    const std::string upgraded = outcome(root);
+    saved.restoreInto(root);
+
+    // The upgrade run stops itself at its first change, holding the lock.
+    pid_t first = fork();
+    if (first == 0) {
+        e2e::runOutside(root, {}, std::string(),
+                        e2e::withPreload({}, FAULT_PRELOAD,
+                                         {{"INTERRUPT_AT", "1"}, {"INTERRUPT_SIGNAL", "STOP"}}));
+        _exit(0);
+    }
+    for (int i = 0; i < 500 && !root.exists("/ram/installer.lock"); ++i) usleep(10000);
+    usleep(100000);
+    testsupport::ProcessResult second = root.install(alphaTwo());
+    EXPECT_EQ(second.status, 1) << e2e::report(second);
+    EXPECT_EQ(second.out, "ERROR: another installer run is in progress\n");
+    // Let the first run go on: its child is the installer, stopped.
+    std::string children = "/proc/" + std::to_string(first) + "/task/" + std::to_string(first) +
+                           "/children";
+    std::istringstream pids(testsupport::readFile(children));
+    for (pid_t pid; pids >> pid;) kill(pid, SIGCONT);
+    int status = 0;
+    waitpid(first, &status, 0);
+    EXPECT_EQ(outcome(root), upgraded);
+    EXPECT_TRUE(root.temporaryFiles().empty());
+}
 
 }  // namespace

@@ -9,6 +9,9 @@
  *                  N = 0 counts without killing.
  * INTERRUPT_LOG=F  appends "<number> <operation> <path>" ("<operation> fd<n>"
  *                  for writes) to F for each counted change.
+ * INTERRUPT_SIGNAL=TERM  raises SIGTERM instead, just before the Nth change,
+ *                  which then goes ahead (a stop request at that point);
+ *                  STOP suspends the process there until it is continued.
  *
  * Faults of one kind of call:
  * FAULT_CALL=K     the kind counted: write (to regular files), read, open
@@ -46,6 +49,7 @@ static const char* const kKindNames[kKinds] = {"write", "read",  "open",   "rena
 enum Action { kFail, kKill, kTerm };
 
 static long interruptAt = -1; /* -1: not counting changes */
+static int interruptSignal = SIGKILL;
 static long changeCount = 0;
 static int changeLogFd = -1;
 
@@ -75,6 +79,9 @@ static void __attribute__((constructor)) readSettings(void) {
         interruptAt = strtol(at, NULL, 10);
         if (interruptAt < 0) interruptAt = 0;
         changeLogFd = openLog("INTERRUPT_LOG");
+        const char* signalName = getenv("INTERRUPT_SIGNAL");
+        if (signalName && strcmp(signalName, "TERM") == 0) interruptSignal = SIGTERM;
+        if (signalName && strcmp(signalName, "STOP") == 0) interruptSignal = SIGSTOP;
     }
     const char* kind = getenv("FAULT_CALL");
     for (int k = 0; kind && k < kKinds; ++k)
@@ -108,10 +115,10 @@ static void countChange(const char* operation, const char* path, int fd) {
     if (interruptAt < 0) return;
     ++changeCount;
     logLine(changeLogFd, changeCount, operation, path, fd);
-    if (changeCount == interruptAt) {
-        raise(SIGKILL);
+    if (changeCount != interruptAt) return;
+    raise(interruptSignal);
+    if (interruptSignal == SIGKILL)
         for (;;) pause();
-    }
 }
 
 /* 1 when this call is to fail (errno is then set). */

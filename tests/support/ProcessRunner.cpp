@@ -52,6 +52,10 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
         closeBoth(in);
         closeBoth(out);
         closeBoth(err);
+        if (options.closeOutput) {
+            close(1);
+            close(2);
+        }
         if (!options.chrootDirectory.empty() &&
             (chroot(options.chrootDirectory.c_str()) != 0 || chdir("/") != 0)) {
             std::string message = std::string("runner chroot: ") + std::strerror(errno) + "\n";
@@ -81,6 +85,11 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
         inputOpen = false;
     }
     bool outOpen = true, errOpen = true;
+    if (options.outputLimit == 0) {
+        close(out[0]);
+        out[0] = -1;
+        outOpen = false;
+    }
     long long deadline = nowMillis() + options.timeoutSeconds * 1000LL;
     char buffer[65536];
     while (outOpen || errOpen) {
@@ -118,11 +127,14 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
             }
         }
         if (outIndex >= 0 && (fds[outIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
-            ssize_t n = read(out[0], buffer, sizeof buffer);
-            if (n > 0)
-                result.out.append(buffer, static_cast<size_t>(n));
-            else
+            size_t room = options.outputLimit - result.out.size();
+            ssize_t n = read(out[0], buffer, room < sizeof buffer ? room : sizeof buffer);
+            if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
+            if (n <= 0 || result.out.size() >= options.outputLimit) {
                 outOpen = false;
+                close(out[0]);
+                out[0] = -1;
+            }
         }
         if (errIndex >= 0 && (fds[errIndex].revents & (POLLIN | POLLHUP | POLLERR))) {
             ssize_t n = read(err[0], buffer, sizeof buffer);
@@ -133,7 +145,7 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
         }
     }
     if (inputOpen) close(in[1]);
-    close(out[0]);
+    if (out[0] >= 0) close(out[0]);
     close(err[0]);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {

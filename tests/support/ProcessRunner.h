@@ -22,6 +22,11 @@ struct ProcessOptions {
     // inside that root).
     std::string chrootDirectory;
     int timeoutSeconds = 120;
+    // Standard output is read up to this many bytes, then its pipe is closed,
+    // as a reader such as "head -c" does.
+    size_t outputLimit = static_cast<size_t>(-1);
+    // The child's standard output and error are closed before it starts.
+    bool closeOutput = false;
 };
 
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
