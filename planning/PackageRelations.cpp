@@ -1,6 +1,39 @@
 // The relations between packages that the checks and the planner share.
+#include <unordered_map>
+
 #include "driver/InstallContext.h"
 #include "planning/Eligibility.h"
+
+namespace {
+
+// Below this many entries a plain scan is cheaper than an index.
+constexpr size_t kIndexedProvides = 16;
+
+// Whether one of a's provides entries meets b, the first that does deciding:
+// an entry naming b itself, or naming what b provides (the first such entry of
+// b). Packages may provide tens of thousands of names, so b's are indexed.
+bool providesDecide(const PackageInfo& a, const PackageInfo& b, bool& wins) {
+    if (a.provides.empty()) return false;
+    if (b.provides.size() < kIndexedProvides) {
+        for (const PackageRange& p : a.provides) {
+            if (sameName(p.name, b.name)) return wins = p.precedence >= 0, true;
+            for (const PackageRange& q : b.provides)
+                if (sameName(p.name, q.name)) return wins = p.precedence > q.precedence, true;
+        }
+        return false;
+    }
+    std::unordered_map<std::string, int32_t> firstOfB;
+    firstOfB.reserve(b.provides.size());
+    for (const PackageRange& q : b.provides) firstOfB.emplace(q.name, q.precedence);
+    for (const PackageRange& p : a.provides) {
+        if (sameName(p.name, b.name)) return wins = p.precedence >= 0, true;
+        auto q = firstOfB.find(p.name);
+        if (q != firstOfB.end()) return wins = p.precedence > q->second, true;
+    }
+    return false;
+}
+
+}  // namespace
 
 PackageRecord* findByName(InstallContext& context, const std::string& name) {
     int index = findIndexByName(context, name);
@@ -45,14 +78,10 @@ bool excludes(const PackageInfo& a, const PackageInfo& b) {
     for (const PackageRange& p : b.provides) {
         if (sameName(p.name, a.name)) return p.precedence < 0;
     }
-    for (const PackageRange& p : a.provides) {
-        if (sameName(p.name, b.name)) return p.precedence >= 0;
-        for (const PackageRange& q : b.provides) {
-            // Of two providers of one capability the higher precedence wins;
-            // equal precedences coexist.
-            if (sameName(p.name, q.name)) return p.precedence > q.precedence;
-        }
-    }
+    // Of two providers of one capability the higher precedence wins; equal
+    // precedences coexist.
+    bool wins = false;
+    if (providesDecide(a, b, wins)) return wins;
     for (const PackageRange& c : a.conflicts) {
         if (providesRange(b, c)) return true;
     }
