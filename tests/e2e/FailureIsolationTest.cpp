@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "e2e/RouterRoot.h"
+#include "platform/ByteOrder.h"
 
 namespace {
 
@@ -156,7 +157,8 @@ TEST_F(FailureIsolation, SignatureProblems) {
 TEST_F(FailureIsolation, UnsafeEntryNames) {
     std::vector<Case> cases;
     for (const std::string name :
-         {"../x", "a/../../b", "", "with space", "..", "/..", "bin/..", "tab\there", "new\nline"}) {
+         {"../x", "a/../../b", "", "with space", "..", "/..", "bin/..", "tab\there", "new\nline",
+          ".", "bin/", "bin/.", "./bin", "lib//x9", "//etc/x", "a/./b", "/"}) {
         PackageRecipe recipe = upgradeOfX();
         recipe.files.push_back(e2e::file(name, "escaping\n"));
         cases.push_back({"entry name \"" + name + "\"", e2e::signedPackage(recipe), kBrokenX2});
@@ -168,9 +170,73 @@ TEST_F(FailureIsolation, UnsafeEntryNames) {
     directory.files.push_back(link);
     cases.push_back(
         {"symbolic link entry \"../outside\"", e2e::signedPackage(directory), kBrokenX2});
+    // Names that would put a file where a directory is (its own, another
+    // package's, the database's) can never be installed.
+    for (const std::string name : {"lib", "/lib", "var/pdb/whole", "var"}) {
+        PackageRecipe recipe = upgradeOfX();
+        recipe.files.push_back(e2e::file(name, "over a directory\n"));
+        cases.push_back({"entry onto the directory \"" + name + "\"", e2e::signedPackage(recipe),
+                         "ERROR: installation of x-2.0 failed: could not create " + name +
+                             ": Is a directory\n"});
+    }
     expectNoTrace(cases);
     EXPECT_FALSE(root.exists("/x"));
     EXPECT_FALSE(root.exists("/b"));
+}
+
+// A container whose compressed data is damaged after its first entries, whose
+// checksum is wrong or that stops before its end is broken as a whole, even
+// when the package is signed as it is; data after a complete stream is not
+// part of it.
+TEST_F(FailureIsolation, DamagedContainers) {
+    const std::string payload = pkgwriter::buildContainerPayload(upgradeOfX().files);
+    auto withContainer = [](const std::string& container) {
+        PackageRecipe recipe = upgradeOfX();
+        recipe.containerPayload = container;
+        return e2e::signedPackage(recipe);
+    };
+    std::string badBlock = payload;
+    for (size_t i = payload.size() * 2 / 3; i < payload.size() * 2 / 3 + 8; ++i) badBlock[i] ^= 0x55;
+    std::string badChecksum = payload;
+    badChecksum[payload.size() - 1] ^= 1;
+    std::vector<Case> cases = {
+        {"a bad block after the first entries", withContainer(badBlock), kBrokenX2},
+        {"a wrong checksum", withContainer(badChecksum), kBrokenX2},
+        {"the zlib stream cut short", withContainer(payload.substr(0, payload.size() - 4)),
+         kBrokenX2},
+        {"no zlib stream at all", withContainer(std::string()), kBrokenX2},
+    };
+    expectNoTrace(cases);
+
+    auto result = root.install(withContainer(payload + "trailing bytes"));
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(root.read("/flash/lib/x2"), e2e::incompressibleBytes(6000, 42));
+}
+
+// A text part whose declared length runs past the data (the signature is
+// swallowed with it) makes the package broken, with its name.
+TEST_F(FailureIsolation, TextPartRunningPastTheData) {
+    std::vector<Case> cases;
+    for (uint16_t type : {pkgwriter::kTypeArchitecture, pkgwriter::kTypeDescription}) {
+        PackageRecipe recipe = upgradeOfX();
+        recipe.architecture = "i386";
+        recipe.description = "text";
+        std::vector<Part> parts = e2e::splitParts(e2e::signedPackage(recipe));
+        std::string bytes;
+        for (Part& part : parts) {
+            std::string header(pkgwriter::kWriterPartHeaderSize, '\0');
+            uint32_t length = static_cast<uint32_t>(part.payload.size());
+            if (part.type == type) length += 1u << 20;
+            store16le(reinterpret_cast<uint8_t*>(&header[0]), part.type);
+            store32le(reinterpret_cast<uint8_t*>(&header[2]), length);
+            bytes += header + part.payload;
+        }
+        std::string file(pkgwriter::kWriterFileHeaderSize, '\0');
+        store32le(reinterpret_cast<uint8_t*>(&file[0]), pkgwriter::kWriterMagicRegular);
+        store32le(reinterpret_cast<uint8_t*>(&file[4]), static_cast<uint32_t>(bytes.size()));
+        cases.push_back({"part " + std::to_string(type) + " too long", file + bytes, kBrokenX2});
+    }
+    expectNoTrace(cases);
 }
 
 TEST_F(FailureIsolation, UnsafePackageNames) {

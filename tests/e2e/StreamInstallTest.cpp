@@ -107,6 +107,29 @@ TEST(StreamInstall, UpgradeReplacesFilesAndRewritesTheEntry) {
     EXPECT_EQ(root.read("/flash/postlog"), "installed tool-1.0\ninstalled tool-2.0\n");
 }
 
+// An entry written by an earlier version names what that version had: lists
+// the new version lacks go, and recorded paths that are directories (an entry
+// that named a directory, a damaged list) are never emptied.
+TEST(StreamInstall, ReplacedEntryDescribesTheNewVersionAlone) {
+    RouterRoot root;
+    e2e::addInstalledEntry(root, "tool", kV1);
+    e2e::addInstalledEntry(root, "other", kV1);
+    root.write("/flash/var/pdb/tool/provides", "helper 0 0 0\n");
+    root.write("/flash/var/pdb/tool/conflicts", "rival 0 0\n");
+    root.write("/flash/var/pdb/tool/files",
+               "flash/opt/tool/README\nflash/opt\nflash/opt/\nflash/.\nflash/var/pdb/other\n");
+    auto next = e2e::simplePackage("tool", kV2, 2000);
+    next.files = {e2e::file("bin/tool", "new tool\n", 0755)};
+    auto result = root.install(e2e::signedPackage(next));
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_FALSE(root.exists("/flash/opt/tool/README"));
+    EXPECT_EQ(root.read("/flash/opt/other/README"), "package other\n");
+    EXPECT_TRUE(root.exists("/flash/var/pdb/other/version"));
+    EXPECT_FALSE(root.exists("/flash/var/pdb/tool/provides"));
+    EXPECT_FALSE(root.exists("/flash/var/pdb/tool/conflicts"));
+    EXPECT_EQ(root.read("/flash/var/pdb/tool/files"), "flash/bin/tool\n");
+}
+
 TEST(StreamInstall, DowngradeNeedsTheDownOption) {
     RouterRoot root;
     auto newer = e2e::simplePackage("x", kV2);
