@@ -6,6 +6,7 @@
 # cmake/toolchain-powerpc.cmake and docs/integrating.md).
 #
 # Usage: scripts/build-powerpc.sh [build-dir]   (default: build-powerpc)
+#        INSTALLER_PUBLIC_KEY=HEX[,HEX...] scripts/build-powerpc.sh ...
 #
 # Runs as root on Debian 12 and installs what is missing (the cross compiler
 # g++-powerpc-linux-gnu, cmake, ninja, dpkg-dev). The source packages are fetched
@@ -157,9 +158,17 @@ if [ ! -f "$PREFIX/.openssl-complete" ]; then
     touch "$PREFIX/.openssl-complete"
 fi
 
+# INSTALLER_PUBLIC_KEY in the environment (HEX[,HEX...]) sets the accepted keys;
+# without it the installer accepts the development key and is not for shipping.
+key_option=(-UINSTALLER_PUBLIC_KEY)
+if [ -n "${INSTALLER_PUBLIC_KEY:-}" ]; then
+    key_option=(-DINSTALLER_PUBLIC_KEY="$INSTALLER_PUBLIC_KEY")
+else
+    echo "   no INSTALLER_PUBLIC_KEY: the installer accepts the development key (not for shipping)"
+fi
 log "building the static installer for $TRIPLET"
 cmake -S "$SOURCE_DIR" -B "$BUILD_DIR/tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DPOWERPC_SYSROOT="$PREFIX" \
+    -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DPOWERPC_SYSROOT="$PREFIX" "${key_option[@]}" \
     -DINSTALLER_STATIC=ON -DINSTALLER_BUILD_TESTS=OFF -DINSTALLER_BUILD_BENCH=OFF \
     -DINSTALLER_FUZZ=OFF -DINSTALLER_SANITIZE=OFF >/dev/null
 cmake --build "$BUILD_DIR/tree" -j "$JOBS" --target installer
