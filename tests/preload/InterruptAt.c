@@ -14,6 +14,11 @@
  *
  * Killing with SIGKILL leaves no chance to flush stream buffers or run exit
  * handlers, which is what a lost supply does to the router. */
+/* This file wraps pwrite and pwrite64 as two functions. With 64-bit file offsets
+ * turned on for the whole build (32-bit targets), the headers would rename the
+ * first into the second; the plain declarations keep them apart. */
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -68,9 +73,11 @@ static void countChange(const char* operation, const char* path, int fd) {
     }
 }
 
+/* fstat64: the plain fstat of a 32-bit program fails with EOVERFLOW on files
+ * whose size or inode number needs more than 32 bits. */
 static int isRegularFile(int fd) {
-    struct stat st;
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    struct stat64 st;
+    return fstat64(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 static void* nextSymbol(const char* name) {
