@@ -40,7 +40,9 @@ uint32_t PartStreambuf::skip(uint32_t n) {
     char scratch[kSkipChunkSize];
     uint32_t done = 0;
     while (done < n) {
-        std::streamsize want = std::min<std::streamsize>(kSkipChunkSize, n - done);
+        // Compared as uint32_t: a 32-bit streamsize reads n - done above 2 GiB as negative.
+        std::streamsize want = static_cast<std::streamsize>(
+            std::min<uint32_t>(static_cast<uint32_t>(kSkipChunkSize), n - done));
         std::streamsize got = rawRead(scratch, want);
         done += static_cast<uint32_t>(got);
         if (got < want) break;
@@ -89,12 +91,14 @@ int32_t PartStreambuf::nextPart() {
 std::streamsize PartStreambuf::showmanyc() {
     if (source == nullptr) return -1;
     std::streamsize available = source->in_avail();
-    return std::min<std::streamsize>(available, remaining);
+    // In 64 bits: remaining may not fit a 32-bit streamsize, the smaller value does.
+    return static_cast<std::streamsize>(std::min<int64_t>(available, remaining));
 }
 
 std::streamsize PartStreambuf::xsgetn(char_type* s, std::streamsize n) {
     if (remaining == 0 || n <= 0) return 0;
-    std::streamsize got = rawRead(s, std::min<std::streamsize>(n, remaining));
+    std::streamsize got =
+        rawRead(s, static_cast<std::streamsize>(std::min<int64_t>(n, remaining)));
     remaining -= static_cast<uint32_t>(got);
     return got;
 }

@@ -27,6 +27,12 @@
  * not move them, and written with the system call itself, so that logging is
  * neither counted nor faulted. Without the variables every call passes
  * straight through. */
+/* This file wraps pwrite and pwrite64 (and open and open64) as separate
+ * functions. With 64-bit file offsets turned on for the whole build (32-bit
+ * targets), the headers would rename the first into the second; the plain
+ * declarations keep them apart. */
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
 #define _GNU_SOURCE
 #include <dirent.h>
 #include <dlfcn.h>
@@ -139,9 +145,11 @@ static int faultHere(int kind, const char* path, int fd) {
     return 1;
 }
 
+/* fstat64: the plain fstat of a 32-bit program fails with EOVERFLOW on files
+ * whose size or inode number needs more than 32 bits. */
 static int isRegularFile(int fd) {
-    struct stat st;
-    return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    struct stat64 st;
+    return fstat64(fd, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 static void* nextSymbol(const char* name) {

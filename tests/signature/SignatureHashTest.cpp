@@ -105,8 +105,11 @@ BigNum integerRoot(const BigNum& n, int degree) {
 uint32_t fractionBits(unsigned long prime, int degree) {
     BigNum n(prime);
     BN_lshift(n.get(), n.get(), 32 * degree);
-    const BigNum root = integerRoot(n, degree);
-    return static_cast<uint32_t>(BN_get_word(root.get()) & 0xFFFFFFFFu);
+    BigNum root = integerRoot(n, degree);
+    // Masked first: BN_get_word of a number wider than a word (32 bits on 32-bit
+    // targets) gives all ones.
+    BN_mask_bits(root.get(), 32);
+    return static_cast<uint32_t>(BN_get_word(root.get()));
 }
 
 TEST(SignatureHash, TablesFollowTheirDefinition) {

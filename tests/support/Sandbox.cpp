@@ -69,7 +69,7 @@ bool enterPrivateMountNamespace(std::string* why) {
     return true;
 }
 
-bool mountTmpfs(const std::string& path, unsigned long sizeBytes, std::string* why) {
+bool mountTmpfs(const std::string& path, uint64_t sizeBytes, std::string* why) {
     makeDirs(path);
     std::string options = "size=" + std::to_string(sizeBytes);
     if (mount("tmpfs", path.c_str(), "tmpfs", 0, options.c_str()) != 0) {

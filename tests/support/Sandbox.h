@@ -2,6 +2,7 @@
 // Test helpers: temporary directories, running code in a forked child that has
 // changed root (the installer's paths are absolute), private mount namespaces
 // with small tmpfs mounts, and whole-tree listings for before/after comparison.
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -29,7 +30,7 @@ int runChrooted(const std::string& root, const std::function<void()>& body);
 // In the calling (child) process: a private mount namespace. False with the
 // reason when the system refuses.
 bool enterPrivateMountNamespace(std::string* why);
-bool mountTmpfs(const std::string& path, unsigned long sizeBytes, std::string* why);
+bool mountTmpfs(const std::string& path, uint64_t sizeBytes, std::string* why);
 // Whether tmpfs mounts in a private namespace work here at all (probed once in a
 // child); why receives the reason when they do not.
 bool tmpfsMountsAvailable(std::string* why);

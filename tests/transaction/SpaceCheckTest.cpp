@@ -19,7 +19,7 @@ int64_t freeBlocksNow(const char* path) {
 }
 
 // "/flash" and "/flash/boot" as separate tmpfs mounts, "/ram" on the disk.
-int runOnFlash(const TempDir& root, unsigned long flashSize, unsigned long bootSize,
+int runOnFlash(const TempDir& root, uint64_t flashSize, uint64_t bootSize,
                const std::function<void()>& body) {
     testsupport::makeDirs(root / "ram");
     txntest::MountList mounts{{root / "flash", flashSize}};
@@ -130,7 +130,7 @@ TEST(SpaceCheck, HugeFileSystemsDoNotWrapAround) {
     SKIP_WITHOUT_TMPFS();
     TempDir root;
     // 2^32 free blocks: exactly the count that a 32-bit field would read as 0.
-    EXPECT_EQ(runOnFlash(root, 1ul << 44, 1ul << 44,
+    EXPECT_EQ(runOnFlash(root, uint64_t(1) << 44, uint64_t(1) << 44,
                          [] {
                              ASSERT_EQ(freeBlocksNow("/flash"), int64_t(1) << 32);
                              FsTransaction t;

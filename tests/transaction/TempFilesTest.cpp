@@ -36,7 +36,7 @@ TEST(RoomRule, SizePlusATenthMustBeStrictlyBelowTheFreeBytes) {
 class CreateFile : public ::testing::Test {
 protected:
     void SetUp() override { testsupport::makeDirs(root.path() + "/ram"); }
-    int run(unsigned long flashSize, const std::function<void()>& body) {
+    int run(uint64_t flashSize, const std::function<void()>& body) {
         return txntest::runWithMounts({{root / "flash", flashSize}}, root.path(), body);
     }
     TempDir root;
@@ -96,7 +96,7 @@ TEST_F(CreateFile, FullFileSystemSendsFilesToRam) {
 TEST_F(CreateFile, HugeFileSystemsHaveRoom) {
     SKIP_WITHOUT_TMPFS();
     // 16 TiB free: the byte count is a multiple of 2^32.
-    EXPECT_EQ(run(1ul << 44,
+    EXPECT_EQ(run(uint64_t(1) << 44,
                   [] {
                       FsTransaction t;
                       ASSERT_TRUE(writeStagedFile(t, "/flash/file", 1000, 0, ""));

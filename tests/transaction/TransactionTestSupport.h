@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -59,7 +60,7 @@ inline const std::string& mountRefusal() {
         if (!txntest::mountRefusal().empty()) GTEST_SKIP() << txntest::mountRefusal(); \
     } while (0)
 
-using MountList = std::vector<std::pair<std::string, unsigned long>>;
+using MountList = std::vector<std::pair<std::string, uint64_t>>;
 
 // In a forked child: a private mount namespace, the tmpfs mounts in the given
 // order (path, size in bytes), then chroot into root unless it is empty.
