@@ -817,6 +817,9 @@ def main():
         return f"{head}{m.path}:{m.line}  {m.op}  {before}  =>  {after}"
 
     if args.list:
+        if journal_dir(build_dir).is_dir():
+            print(f"warning: {journal_dir(build_dir)} holds originals of files an interrupted run "
+                  "left mutated; a run restores them first", file=sys.stderr)
         for index, m in enumerate(sample, 1):
             print(line_for(index, m))
         return 0
@@ -825,6 +828,9 @@ def main():
     if args.only:
         wanted = {int(x) for x in args.only.split(",") if x.strip()}
 
+    # Started in the background, a shell makes us ignore SIGINT; a Ctrl-C or a
+    # kill must still end the run with the source restored.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     for sig in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(sig, raise_interrupt)
 
@@ -854,6 +860,7 @@ def main():
     survivors = []
     run_started = time.time()
     ran = 0
+    interrupted = False
     try:
         for index, m in enumerate(sample, 1):
             if wanted is not None and index not in wanted:
@@ -861,8 +868,12 @@ def main():
             t0 = time.time()
             killer = ""
             with Applied(m, build_dir):
-                built, _ = build(build_dir, args.jobs, 1800)
-                if not built:
+                built, out = build(build_dir, args.jobs, 1800)
+                if not built and "Error running test executable" in out:
+                    # It compiled, but the test programs fail as soon as they
+                    # are asked for their list of tests.
+                    fate, killer = "killed", "  [test discovery]"
+                elif not built:
                     fate = "build-error"
                 else:
                     fate = "survived"
@@ -880,6 +891,7 @@ def main():
             print(line_for(index, m, fate) + f"  ({time.time() - t0:.0f} s){killer}", flush=True)
     except KeyboardInterrupt:
         print("interrupted; the source is restored", flush=True)
+        interrupted = True
     finally:
         jdir = journal_dir(build_dir)
         if jdir.is_dir() and not any(p.is_file() for p in jdir.rglob("*")):
@@ -898,8 +910,12 @@ def main():
         print("survivors:")
         for index, m in survivors:
             print(line_for(index, m))
-    return 0
+    return 130 if interrupted else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    try:
+        sys.exit(main())
+    except KeyboardInterrupt:
+        print("interrupted", file=sys.stderr)
+        sys.exit(130)
