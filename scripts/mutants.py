@@ -238,9 +238,6 @@ def find_templates(tokens):
             closes[i] = k
             brackets.update(opened)
             brackets.add(k)
-            # Nested opens inside are brackets too; find their own closes lazily.
-            for o in opened[1:]:
-                brackets.add(o)
             for j in range(i + 1, k):
                 if tokens[j].text in (">", ">>"):
                     brackets.add(j)
@@ -436,9 +433,10 @@ def is_boolean_looking(expr, brackets):
             return True
         elif depth == 0 and t.text in ("<", ">") and id(t) not in brackets:
             return True
-    first = expr[0].text
-    return bool(re.match(r"(is|has|can|should|contains|empty$|exists|ok$|valid)", first)) and \
-        len(expr) >= 1 and all(x.kind != "op" or x.text in ("(", ")", ",", ".", "->", "::") for x in expr)
+    # A call of a predicate by its name, e.g. "isHidden(name)" or "list.empty()".
+    names = [t.text for t in expr if t.kind == "id"]
+    return is_postfix_chain(expr) and any(
+        re.match(r"(is|has|can|should|contains|exists|valid)[A-Z_]|(empty|good|fail|eof)$", n) for n in names)
 
 
 def is_postfix_chain(expr):
@@ -493,7 +491,16 @@ def find_mutants(path, text):
     def add(start, end, repl, op, line):
         out.append(Mutant(path, start, end, repl, op, line))
 
+    # Compiler hints and compile-time checks: a change there tests the compiler, not the tests.
+    hints = set()
     for i, tok in enumerate(tokens):
+        if tok.text in ("__attribute__", "alignas", "static_assert") and i + 1 < len(tokens) \
+                and tokens[i + 1].text == "(":
+            hints.update(range(i, match_forward(tokens, i + 1) + 1))
+
+    for i, tok in enumerate(tokens):
+        if i in hints:
+            continue
         text_ = tok.text
         prev = tokens[i - 1].text if i else ""
         nxt = tokens[i + 1].text if i + 1 < len(tokens) else ""
@@ -632,10 +639,6 @@ def describe(m, text):
 
 # ----------------------------------------------------------------------------
 # Building and testing.
-
-class Interrupted(Exception):
-    pass
-
 
 def run_limited(cmd, limit, log_path):
     """Run cmd in its own process group; (returncode or None on timeout, output)."""
@@ -817,6 +820,7 @@ def main():
         return f"{head}{m.path}:{m.line}  {m.op}  {before}  =>  {after}"
 
     if args.list:
+        signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # quietly, when piped into head
         if journal_dir(build_dir).is_dir():
             print(f"warning: {journal_dir(build_dir)} holds originals of files an interrupted run "
                   "left mutated; a run restores them first", file=sys.stderr)
