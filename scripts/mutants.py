@@ -860,7 +860,7 @@ def main():
     print(f"baseline: {len(tests)} tests pass in {time.time() - started:.0f} s (build included); phases: "
           + ", ".join(f"{len(p[0])} tests ~{p[2]:.0f} s (limit {p[1]:.0f} s)" for p in phases), flush=True)
 
-    fates = {}
+    fates, seconds = {}, {}
     survivors = []
     run_started = time.time()
     ran = 0
@@ -890,6 +890,7 @@ def main():
                             break
             ran += 1
             fates[fate] = fates.get(fate, 0) + 1
+            seconds[fate] = seconds.get(fate, 0.0) + time.time() - t0
             if fate == "survived":
                 survivors.append((index, m))
             print(line_for(index, m, fate) + f"  ({time.time() - t0:.0f} s){killer}", flush=True)
@@ -910,6 +911,8 @@ def main():
     print(f"  killed {fates.get('killed', 0)}, timeout {fates.get('timeout', 0)}, "
           f"survived {fates.get('survived', 0)}, build-error {fates.get('build-error', 0)}; "
           f"{ran} mutants in {elapsed:.0f} s, {elapsed / max(ran, 1):.1f} s each")
+    if ran:
+        print("  average " + ", ".join(f"{fate} {seconds[fate] / fates[fate]:.1f} s" for fate in sorted(fates)))
     if survivors:
         print("survivors:")
         for index, m in survivors:
