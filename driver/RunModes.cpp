@@ -72,7 +72,8 @@ int installFromStandardInput(InstallContext& context, const RunOptions& options,
     // that failed to read still says so.
     if (result != 0 && input.readError() != 0 && input.readError() != EINTR)
         context.reportError("could not read standard input: %s", std::strerror(input.readError()));
-    if (!image.close() && result == 0) {
+    // The copy matters only to a package kept whole.
+    if (!image.close() && result == 0 && !databaseDir.empty()) {
         context.reportError("could not write %s: %s", kStreamImageWritePath,
                             std::strerror(image.writeError()));
         result = 1;

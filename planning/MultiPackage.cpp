@@ -57,7 +57,11 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
 
     PackageRange bundleRef{bundle->name, bundle->version, bundle->version, 0};
     if (PackageRecord* leftover = findByName(context, bundle->name)) context.release(leftover);
-    PackageRecord* bundleRecord = context.append(std::move(bundle));
+    // What reports the bundle by name once the plan may have replaced its record.
+    PackageRecord shownBundle(bundle->name);
+    shownBundle.version = bundle->version;
+    shownBundle.hasImagePart = bundle->hasImagePart;
+    context.append(std::move(bundle));
 
     std::set<std::string> oldMembers;
     for (const auto& record : context.packages)
@@ -96,12 +100,13 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
     if (reader.currentType >= 0 || reader.partOffset() < reader.expectedSize)
         return kBundleUnreadable;
     if (handled == 0) return kBundleNoMember;
+    if (shownBundle.hasImagePart && !imageCopyWritten(shownBundle, transaction, reader))
+        return kBundleUnreadable;
 
     for (const std::string& name : oldMembers)
         if (PackageRecord* old = findByName(context, name)) old->pendingAction = kActionUninstall;
     applyPlan(context, transaction, 0);
     context.setStatus(std::string());
     context.reportInfo("installed %s", rangeText(bundleRef).c_str());
-    (void)bundleRecord;
     return kBundleInstalled;
 }

@@ -44,6 +44,14 @@ void skipImagePart(PackageRecord& record, PartReader& reader) {
 
 }  // namespace
 
+bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader) {
+    std::streambuf* copy = reader.partBuffer().copy;
+    if (copy == nullptr || copy->pubsync() == 0) return true;
+    transaction.noteWriteFailure(kStreamImagePath, errno);
+    reportCreateFailure(record, kStreamImageWritePath);
+    return false;
+}
+
 bool isSafePackageName(const std::string& name) {
     if (name.empty() || name == "." || name == "..") return false;
     for (unsigned char c : name)
@@ -165,14 +173,9 @@ bool installContents(InstallContext& context, PackageRecord& record, FsTransacti
         reportBrokenPackage(record);
         return false;
     }
-    // The copy of the stream must hold the package whole: a full flash must not
-    // leave a cut image to be stored, or to boot from.
-    std::streambuf* copy = reader.partBuffer().copy;
-    if (copy != nullptr && copy->pubsync() != 0) {
-        transaction.noteWriteFailure(kStreamImagePath, errno);
-        reportCreateFailure(record, kStreamImageWritePath);
-        return false;
-    }
+    // A package kept whole needs the copy of the stream whole: a full flash
+    // must not leave a cut image to be stored, or to boot from.
+    if (record.hasImagePart && !imageCopyWritten(record, transaction, reader)) return false;
     // The signature is the package's last part: show the bar complete before
     // the package is announced.
     showInstallProgress(record, reader);

@@ -54,6 +54,9 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
 bool installContents(InstallContext& context, PackageRecord& record, FsTransaction& transaction,
                      PartReader& reader);
 
+// Whether the copy of the stream (when there is one) holds everything read so
+// far; reports the record's failure when it does not.
+bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader);
 // Package and bundle names become directory names: refuse ones that could
 // escape the database directory or break the manifest's lines.
 bool isSafePackageName(const std::string& name);

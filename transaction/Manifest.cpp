@@ -1,6 +1,7 @@
 #include "transaction/Manifest.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -49,6 +50,12 @@ bool writeManifest(const FsTransaction& transaction, const std::string& path,
                    TempRegistry& registry) {
     // Written whole beside its place and renamed there: a manifest is complete
     // or absent, never cut, even when the file system fills up or power fails.
+    // Something else in its place (a FIFO, a directory) is not ours to replace.
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = EEXIST;
+        return false;
+    }
     std::string tempPath;
     int fd = registry.createUnique(parentDirectory(path) + "/tmp", kManifestMode, tempPath);
     if (fd < 0) return false;

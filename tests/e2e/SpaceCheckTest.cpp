@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/statfs.h>
+
 #include <functional>
 
 #include "e2e/RouterRoot.h"
@@ -103,6 +105,98 @@ TEST_F(SpaceCheck, BootPartitionNeedsMoreThanSixteenFreeBlocks) {
         EXPECT_EQ(root.listing(), before);
     });
     EXPECT_EQ(roomy, 0);
+}
+
+// Flash that fills up at each stage of a run: nothing may be applied in part,
+// and nothing may be reported as installed that was not.
+class FullFlash : public SpaceCheck {
+protected:
+    // Fills /flash until about freeBytes are left.
+    void leaveFree(size_t freeBytes) {
+        struct statfs fs;
+        ASSERT_EQ(statfs(root.at("/flash").c_str(), &fs), 0);
+        size_t available = static_cast<size_t>(fs.f_bfree) * fs.f_bsize;
+        ASSERT_GT(available, freeBytes);
+        root.write("/flash/filler", std::string(available - freeBytes, 'f'));
+    }
+    void expectUnchanged(const testsupport::ProcessResult& result, int status,
+                         const std::string& message, const std::string& before) {
+        EXPECT_EQ(result.status, status) << result.out << result.err;
+        EXPECT_NE(result.out.find(message), std::string::npos) << result.out;
+        EXPECT_EQ(e2e::listingWithoutScratch(root), before);
+        EXPECT_TRUE(root.temporaryFiles().empty());
+        EXPECT_FALSE(root.exists("/flash/var/pdb/image"));
+    }
+};
+
+// The copy of a streamed boot package that does not fit fails the install: a
+// cut boot image must never be installed.
+TEST_F(FullFlash, BootImageThatDoesNotFitIsRefused) {
+    auto kernel = e2e::simplePackage("kernel", kV1);
+    kernel.flags = 1;
+    kernel.imagePart = e2e::incompressibleBytes(600 * 1024, 3);
+    std::string bytes = e2e::signedPackage(kernel);
+    int status = withSmallFlash(root, 256 * kPage, 0, [&] {
+        root.write("/flash/bootimage", "the running kernel");
+        leaveFree(400 * 1024);
+        std::string before = e2e::listingWithoutScratch(root);
+        auto result = root.install(bytes, {}, {{"bootimage", "1"}});
+        expectUnchanged(result, 1, "ERROR: installation of kernel-1.0 failed: disk is too small\n",
+                        before);
+        EXPECT_EQ(result.out.find("installed kernel"), std::string::npos) << result.out;
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// A package whose files only fit in "/ram" while staged is checked like an
+// upgrade before its commit; its copy of the stream, which it does not need,
+// does not matter.
+TEST_F(FullFlash, StreamInstallThatDoesNotFitIsNotCommitted) {
+    std::string bytes = bulkyPackage("big", 600 * 1024);
+    int status = withSmallFlash(root, 256 * kPage, 0, [&] {
+        leaveFree(400 * 1024);
+        std::string before = e2e::listingWithoutScratch(root);
+        auto result = root.install(bytes);
+        expectUnchanged(result, 28, "ERROR: not enough space for upgrade\n", before);
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// Replacing a file by one staged in "/ram" is a copy that needs the new file's
+// room while the old one still exists; a check that credits the old file first
+// would pass and the copy would fail half-way.
+TEST_F(FullFlash, CopyAcrossFileSystemsNeedsRoomBesideTheOldFile) {
+    auto old = e2e::simplePackage("big", kV1);
+    old.files.push_back(e2e::file("data/big", e2e::incompressibleBytes(300 * 1024, 1)));
+    auto next = e2e::simplePackage("big", makeVersion(2, 0, 'f', 0));
+    next.files.push_back(e2e::file("data/big", e2e::incompressibleBytes(300 * 1024, 2)));
+    std::string first = e2e::signedPackage(old), second = e2e::signedPackage(next);
+    int status = withSmallFlash(root, 256 * kPage, 0, [&] {
+        ASSERT_EQ(root.install(first).status, 0);
+        leaveFree(290 * 1024);
+        std::string before = e2e::listingWithoutScratch(root);
+        auto result = root.install(second);
+        expectUnchanged(result, 28, "ERROR: not enough space for upgrade\n", before);
+        EXPECT_EQ(root.read("/flash/data/big"), e2e::incompressibleBytes(300 * 1024, 1));
+    });
+    EXPECT_EQ(status, 0);
+}
+
+// A manifest that does not fit in "/ram" is not written at all: a later
+// --commit must never apply a cut one.
+TEST_F(FullFlash, ManifestThatDoesNotFitIsNotWritten) {
+    std::string bytes = bulkyPackage("small", 20 * 1024);
+    int status = withSmallFlash(root, 256 * kPage, 0, [&] {
+        std::string why;
+        ASSERT_TRUE(testsupport::mountTmpfs(root.at("/ram"), kPage, &why)) << why;
+        root.write("/ram/filler", std::string(kPage, 'f'));
+        e2e::upload(root, kUploads, "small.npk", bytes);
+        std::string before = e2e::listingWithoutScratch(root);
+        auto result = root.run({"--safe"});
+        expectUnchanged(result, 1, "ERROR: could not write manifest\n", before);
+        EXPECT_FALSE(root.exists("/ram/MANIFEST"));
+    });
+    EXPECT_EQ(status, 0);
 }
 
 }  // namespace
