@@ -32,6 +32,8 @@ TOOLCHAIN="$SOURCE_DIR/cmake/toolchain-i686.cmake"
 export DEBIAN_FRONTEND=noninteractive
 
 log() { printf '== %s\n' "$*"; }
+# shellcheck source=scripts/cross-sysroot.sh
+source "$SOURCE_DIR/scripts/cross-sysroot.sh"
 
 # Host tools and the 32-bit runtime the programs run with.
 need=()
@@ -52,44 +54,10 @@ fi
 # own package sources, fetched with a private apt state so the host's
 # configuration (its architectures and package lists) stays as it is.
 SYSROOT_PACKAGES=(zlib1g zlib1g-dev libssl3 libssl-dev libbenchmark1debian libbenchmark-dev)
-if [ ! -f "$SYSROOT/.complete" ]; then
-    log "assembling the $ARCH sysroot"
-    rm -rf "$SYSROOT" "$BUILD_DIR/apt"
-    apt_dir="$BUILD_DIR/apt"
-    mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/debs"
-    : >"$apt_dir/status"
-    apt_options=(
-        -o "APT::Architecture=$ARCH" -o "APT::Architectures=$ARCH"
-        -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::State::status=$apt_dir/status"
-        -o "Dir::Cache=$apt_dir/cache" -o "Debug::NoLocking=1" -o "APT::Sandbox::User=root"
-    )
-    apt-get "${apt_options[@]}" update -qq
-    (cd "$apt_dir/debs" && apt-get "${apt_options[@]}" download -qq "${SYSROOT_PACKAGES[@]}")
-    mkdir -p "$SYSROOT"
-    for deb in "$apt_dir"/debs/*.deb; do
-        dpkg-deb -x "$deb" "$SYSROOT"
-    done
-    # Links such as libz.so point at absolute target paths: keep them inside the sysroot.
-    find "$SYSROOT" -type l -lname '/*' | while read -r link; do
-        ln -sfn "$SYSROOT$(readlink "$link")" "$link"
-    done
-    rm -rf "$apt_dir"
-    touch "$SYSROOT/.complete"
-fi
+fetch_sysroot "$ARCH" "$SYSROOT" "$BUILD_DIR" "${SYSROOT_PACKAGES[@]}"
 
 # GoogleTest for the target, from the sources Debian ships, installed into the sysroot.
-if [ ! -f "$SYSROOT/usr/.googletest-complete" ]; then
-    log "building GoogleTest for $ARCH"
-    rm -rf "$BUILD_DIR/googletest"
-    cmake -S /usr/src/googletest -B "$BUILD_DIR/googletest" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$TOOLCHAIN" -DI386_SYSROOT="$SYSROOT" \
-        -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
-        -DCMAKE_INSTALL_PREFIX="$SYSROOT/usr" >/dev/null
-    cmake --build "$BUILD_DIR/googletest" -j "$JOBS" >/dev/null
-    cmake --install "$BUILD_DIR/googletest" >/dev/null
-    rm -rf "$BUILD_DIR/googletest"
-    touch "$SYSROOT/usr/.googletest-complete"
-fi
+build_googletest "$ARCH" "$TOOLCHAIN" I386_SYSROOT "$SYSROOT" "$BUILD_DIR" "$JOBS"
 
 log "building everything for $ARCH"
 cmake -S "$SOURCE_DIR" -B "$BUILD_DIR/tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
