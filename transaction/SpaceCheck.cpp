@@ -20,40 +20,24 @@ void credit(FsUsage& usage, const std::string& path) {
         static_cast<int64_t>(blocksFor(static_cast<uint64_t>(st.st_size), usage.blockSize));
 }
 
-// The device a path lies on, or would lie on once made: that of its nearest
-// existing ancestor.
-bool deviceOf(const std::string& path, dev_t& device) {
-    std::string at = path;
-    for (;;) {
-        struct stat st;
-        if (stat(at.c_str(), &st) == 0) {
-            device = st.st_dev;
-            return true;
-        }
-        std::string parent = parentDirectory(at);
-        if (parent == at) return false;
-        at = parent;
-    }
-}
-
 void debit(FsUsage& usage, const std::string& source, const std::string& target) {
     if (!startsWith(target, usage.path)) return;
     struct stat sourceStat;
+    struct stat targetStat;
+    bool replaces = stat(target.c_str(), &targetStat) == 0;
     if (stat(source.c_str(), &sourceStat) == 0) {
-        struct stat targetStat;
         // A rename within one file system neither takes nor frees blocks.
-        if (stat(target.c_str(), &targetStat) == 0 && targetStat.st_dev == sourceStat.st_dev)
-            return;
+        if (replaces && targetStat.st_dev == sourceStat.st_dev) return;
         usage.freeBlocks -= static_cast<int64_t>(
             blocksFor(static_cast<uint64_t>(sourceStat.st_size), usage.blockSize));
         // Across file systems the move is a copy made beside the target while
         // the file it replaces still holds its blocks.
-        dev_t targetDevice;
-        if (deviceOf(target, targetDevice) && targetDevice != sourceStat.st_dev)
-            usage.lowestFreeBlocks = std::min(usage.lowestFreeBlocks, usage.freeBlocks);
+        if (replaces) usage.lowestFreeBlocks = std::min(usage.lowestFreeBlocks, usage.freeBlocks);
     }
     // The file the move replaces gives its blocks back.
-    credit(usage, target);
+    if (replaces)
+        usage.freeBlocks += static_cast<int64_t>(
+            blocksFor(static_cast<uint64_t>(targetStat.st_size), usage.blockSize));
 }
 
 }  // namespace

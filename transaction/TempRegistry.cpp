@@ -18,7 +18,10 @@ constexpr char kSuffixCharacters[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 constexpr size_t kSuffixLength = 6;
 constexpr int kCreateAttempts = 100;
+constexpr size_t kNamesPerRecord = 16;
 constexpr const char* kStreamImageCopy = "/flash/var/pdb/image";
+// Marks a recorded name that turned out to be taken by a file not of ours.
+constexpr char kNotOurs = '!';
 
 std::string baseName(const std::string& path) {
     size_t slash = path.rfind('/');
@@ -74,9 +77,15 @@ void TempRegistry::reclaim(const std::set<std::string>& keep) {
     if (readWholeFile(path_, content) == OpenResult::Unreadable) return;
     std::istringstream lines(content);
     std::vector<std::string> kept;
+    std::set<std::string> notOurs;
     std::string line;
     while (std::getline(lines, line)) {
-        if (line.empty()) continue;
+        if (!line.empty() && line[0] == kNotOurs) notOurs.insert(line.substr(1));
+    }
+    lines.clear();
+    lines.seekg(0);
+    while (std::getline(lines, line)) {
+        if (line.empty() || line[0] == kNotOurs || notOurs.count(line) != 0) continue;
         if (keep.count(line) != 0) {
             kept.push_back(line);
             continue;
@@ -96,15 +105,19 @@ bool TempRegistry::openForAppend() {
 }
 
 bool TempRegistry::add(const std::string& path) {
+    return append(path) && (live_.insert(path), true);
+}
+
+bool TempRegistry::append(const std::string& line) {
     if (!enabled()) return true;
     if (!openForAppend()) {
         // A router without a package database yet has nowhere to keep the
         // record; its first commit makes the directory.
         return errno == ENOENT;
     }
-    std::string line = path + "\n";
-    const char* data = line.data();
-    size_t left = line.size();
+    std::string text = line + "\n";
+    const char* data = text.data();
+    size_t left = text.size();
     while (left > 0) {
         ssize_t written = write(fd_, data, left);
         if (written < 0 && errno == EINTR) continue;
@@ -115,7 +128,6 @@ bool TempRegistry::add(const std::string& path) {
         data += written;
         left -= static_cast<size_t>(written);
     }
-    live_.insert(path);
     return true;
 }
 
@@ -166,22 +178,42 @@ void TempRegistry::rewrite(const std::vector<std::string>& lines) {
         unlink(next.c_str());
 }
 
+bool TempRegistry::nextName(const std::string& prefix, std::string& path) {
+    std::vector<std::string>& names = unused_[prefix];
+    if (names.empty()) {
+        // Names are recorded a batch at a time: one write to the record for
+        // many files. A recorded name never used is simply not found later.
+        std::string lines;
+        for (size_t i = 0; i < kNamesPerRecord; ++i) {
+            names.push_back(prefix + randomSuffix());
+            lines += (i == 0 ? "" : "\n") + names.back();
+        }
+        if (!append(lines)) {
+            names.clear();
+            return false;
+        }
+    }
+    path = names.back();
+    names.pop_back();
+    return true;
+}
+
 int TempRegistry::createUnique(const std::string& prefix, mode_t mode, std::string& path) {
     for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
-        path = prefix + randomSuffix();
-        struct stat st;
-        // A name already taken is never recorded: the record must hold only
-        // files of our own.
-        if (lstat(path.c_str(), &st) == 0) continue;
-        if (!add(path)) return -1;
+        if (!nextName(prefix, path)) return -1;
         int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-        if (fd >= 0) return fd;
+        if (fd >= 0) {
+            live_.insert(path);
+            return fd;
+        }
         int error = errno;
-        live_.erase(path);
         if (error != EEXIST) {
             errno = error;
             return -1;
         }
+        // The name was someone else's after all: the record must hold only
+        // files of our own.
+        if (!append(std::string(1, kNotOurs) + path)) return -1;
     }
     errno = EEXIST;
     return -1;

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ public:
 
 private:
     bool openForAppend();
+    // Appends one line to the record; false (errno set) when that fails.
+    bool append(const std::string& line);
+    // A recorded, not yet used name with the prefix.
+    bool nextName(const std::string& prefix, std::string& path);
     void rewrite(const std::vector<std::string>& lines);
     std::string randomSuffix();
 
@@ -47,6 +52,7 @@ private:
     int fd_ = -1;
     std::vector<std::string> kept_;
     std::set<std::string> live_;
+    std::map<std::string, std::vector<std::string>> unused_;
     uint64_t randomState_;
 };
 
