@@ -6,7 +6,6 @@
 //    uninstall; its dependents keep it, through the whole dependency walk.
 //  CascadeFromMissingDependency: the root of the longest chain needs a package
 //    that is not there; the whole chain is uninstalled link by link.
-// The Plain variants run the planner without name indexes, for comparison.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -95,7 +94,6 @@ void buildSet(InstallContext& context, int count, Scenario scenario) {
     for (auto& r : records) context.append(std::move(r));
 }
 
-template <bool Indexed>
 void planSet(benchmark::State& state, Scenario scenario) {
     InstallContext context;
     context.quiet = true;
@@ -109,8 +107,7 @@ void planSet(benchmark::State& state, Scenario scenario) {
         std::vector<PackageRecord*> removal;
         std::vector<PackageRecord*> enable;
         state.ResumeTiming();
-        bool accepted = Indexed ? planChanges(context, removal, enable, true)
-                                : planChangesUnindexed(context, removal, enable, true);
+        bool accepted = planChanges(context, removal, enable, true);
         benchmark::DoNotOptimize(accepted);
         changes = removal.size() + enable.size();
     }
@@ -118,16 +115,10 @@ void planSet(benchmark::State& state, Scenario scenario) {
 }
 
 void UninstallNearChainRoot(benchmark::State& state) {
-    planSet<true>(state, Scenario::UninstallNearChainRoot);
+    planSet(state, Scenario::UninstallNearChainRoot);
 }
 void CascadeFromMissingDependency(benchmark::State& state) {
-    planSet<true>(state, Scenario::CascadeFromMissingDependency);
-}
-void PlainUninstallNearChainRoot(benchmark::State& state) {
-    planSet<false>(state, Scenario::UninstallNearChainRoot);
-}
-void PlainCascadeFromMissingDependency(benchmark::State& state) {
-    planSet<false>(state, Scenario::CascadeFromMissingDependency);
+    planSet(state, Scenario::CascadeFromMissingDependency);
 }
 
 }  // namespace
@@ -138,12 +129,5 @@ BENCHMARK(CascadeFromMissingDependency)
     ->Arg(500)
     ->Arg(2000)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(PlainUninstallNearChainRoot)
-    ->Arg(100)
-    ->Arg(500)
-    ->Arg(2000)
-    ->Unit(benchmark::kMillisecond);
-// The plain scan restarts once per uninstalled link: too slow to wait for at 2000.
-BENCHMARK(PlainCascadeFromMissingDependency)->Arg(100)->Arg(500)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -13,10 +13,8 @@ bool keptActiveOrEnabled(const PackageRecord& r) {
     return (r.pendingAction == kActionNone && !r.disabled) || r.pendingAction == kActionEnable;
 }
 
-template <typename Lookup, typename DropStep>
-bool runPlan(InstallContext& context, Lookup& lookup, DropStep dropStep,
-             std::vector<PackageRecord*>& removal, std::vector<PackageRecord*>& enable,
-             bool report) {
+bool runPlan(InstallContext& context, IndexedLookup& lookup, std::vector<PackageRecord*>& removal,
+             std::vector<PackageRecord*>& enable, bool report) {
     planning::propagateBundleActions(context, lookup);
     // The conditions are looked at as the loops reach each record: earlier
     // records may have changed its action.
@@ -28,7 +26,7 @@ bool runPlan(InstallContext& context, Lookup& lookup, DropStep dropStep,
         PackageRecord& r = *context.packages[i];
         if (keptActiveOrEnabled(r)) planning::resolveEnableConflicts(context, lookup, r, report);
     }
-    dropStep();
+    planning::dropUnsatisfiedIndexed(lookup);
     planning::reconcileBundles(context, lookup);
 
     if (!context.packages.empty() && !anyWillBeActive(context)) {
@@ -68,13 +66,5 @@ bool applyPlan(InstallContext& context, FsTransaction& transaction, int verbosit
 bool planChanges(InstallContext& context, std::vector<PackageRecord*>& removal,
                  std::vector<PackageRecord*>& enable, bool report) {
     IndexedLookup lookup(context);
-    auto drop = [&lookup] { planning::dropUnsatisfiedIndexed(lookup); };
-    return runPlan(context, lookup, drop, removal, enable, report);
-}
-
-bool planChangesUnindexed(InstallContext& context, std::vector<PackageRecord*>& removal,
-                          std::vector<PackageRecord*>& enable, bool report) {
-    ScanLookup lookup(context);
-    auto drop = [&context] { dropUnsatisfied(context); };
-    return runPlan(context, lookup, drop, removal, enable, report);
+    return runPlan(context, lookup, removal, enable, report);
 }

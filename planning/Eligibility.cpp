@@ -146,6 +146,6 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
 }
 
 void resolveEnableConflicts(InstallContext& context, PackageRecord& record, bool report) {
-    ScanLookup lookup(context);
+    IndexedLookup lookup(context);
     planning::resolveEnableConflicts(context, lookup, record, report);
 }

@@ -17,7 +17,7 @@ namespace {
 // examination began further up, which could only repeat forever, and skips it.
 class DependencyWalk {
 public:
-    DependencyWalk(InstallContext& context, RecordLookup& lookup, bool report)
+    DependencyWalk(InstallContext& context, IndexedLookup& lookup, bool report)
         : context_(context), lookup_(lookup), report_(report) {}
 
     void ensure(PackageRecord& record) {
@@ -77,7 +77,7 @@ private:
     }
 
     InstallContext& context_;
-    RecordLookup& lookup_;
+    IndexedLookup& lookup_;
     bool report_;
     uint64_t changes_ = 0;
     // record being examined -> the change count when its examination began
@@ -92,7 +92,7 @@ bool activeOrToBeEnabled(const PackageRecord& r) {
 
 namespace planning {
 
-void propagateBundleActions(InstallContext& context, RecordLookup& lookup) {
+void propagateBundleActions(InstallContext& context, IndexedLookup& lookup) {
     for (const auto& member : context.packages) {
         if (member->bundle.name.empty()) continue;
         PackageRecord* bundle = lookup.byName(member->bundle.name);
@@ -114,17 +114,17 @@ void propagateBundleActions(InstallContext& context, RecordLookup& lookup) {
     }
 }
 
-void ensureDependencies(InstallContext& context, RecordLookup& lookup, PackageRecord& record,
+void ensureDependencies(InstallContext& context, IndexedLookup& lookup, PackageRecord& record,
                         bool report) {
     DependencyWalk(context, lookup, report).ensure(record);
 }
 
-void activateDependency(InstallContext& context, RecordLookup& lookup, PackageRecord& dependency,
+void activateDependency(InstallContext& context, IndexedLookup& lookup, PackageRecord& dependency,
                         PackageRecord& dependent, bool report) {
     DependencyWalk(context, lookup, report).activate(dependency, dependent);
 }
 
-void resolveEnableConflicts(InstallContext& context, RecordLookup& lookup, PackageRecord& record,
+void resolveEnableConflicts(InstallContext& context, IndexedLookup& lookup, PackageRecord& record,
                             bool report) {
     for (PackageRecord* other : lookup.conflictPeers(record)) {
         if (!willBeActive(*other)) continue;
@@ -146,7 +146,7 @@ void resolveEnableConflicts(InstallContext& context, RecordLookup& lookup, Packa
     }
 }
 
-void reconcileBundles(InstallContext& context, RecordLookup& lookup) {
+void reconcileBundles(InstallContext& context, IndexedLookup& lookup) {
     for (const auto& bundle : context.packages) {
         if (!bundle->isBundle || bundle->pendingAction == kActionUninstall) continue;
         bool keep = false;
@@ -175,27 +175,6 @@ void reconcileBundles(InstallContext& context, RecordLookup& lookup) {
 }
 
 }  // namespace planning
-
-void propagateBundleActions(InstallContext& context) {
-    ScanLookup lookup(context);
-    planning::propagateBundleActions(context, lookup);
-}
-
-void ensureDependencies(InstallContext& context, PackageRecord& record, bool report) {
-    ScanLookup lookup(context);
-    planning::ensureDependencies(context, lookup, record, report);
-}
-
-void activateDependency(InstallContext& context, PackageRecord& dependency,
-                        PackageRecord& dependent, bool report) {
-    ScanLookup lookup(context);
-    planning::activateDependency(context, lookup, dependency, dependent, report);
-}
-
-void reconcileBundles(InstallContext& context) {
-    ScanLookup lookup(context);
-    planning::reconcileBundles(context, lookup);
-}
 
 bool anyWillBeActive(InstallContext& context) {
     for (const auto& r : context.packages) {

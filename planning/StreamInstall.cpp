@@ -19,10 +19,9 @@
 
 namespace {
 
-const uint32_t kStreamPartTypes[] = {kPartHeader,    kPartBundleHeader, kPartDefaultOff,
-                                     kPartArchitecture, kPartDependencies, kPartProvides,
-                                     kPartConflicts, kPartImage,        kPartFileContainer,
-                                     kPartSignature};
+const uint32_t kStreamPartTypes[] = {
+    kPartHeader,   kPartBundleHeader, kPartDefaultOff, kPartArchitecture,  kPartDependencies,
+    kPartProvides, kPartConflicts,    kPartImage,      kPartFileContainer, kPartSignature};
 
 // A refused or omitted member leaves the stream on the next member's header.
 void skipToNextMember(PartReader& reader) {
@@ -59,7 +58,9 @@ bool isSafePackageName(const std::string& name) {
     return true;
 }
 
-bool bootImageRequested() { return std::getenv(kBootImageVariable) != nullptr; }
+bool bootImageRequested() {
+    return std::getenv(kBootImageVariable) != nullptr;
+}
 
 int installStream(InstallContext& context, FsTransaction& transaction, std::istream& stream,
                   InstallFlags flags, const UserStateMap& userStates, std::streambuf* copySink,

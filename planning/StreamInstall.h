@@ -27,9 +27,9 @@ constexpr uint32_t kImageSkipStep = 4096;
 
 enum class InstallOutcome {
     Installed,
-    Omitted,   // same version, build time and bundle membership as installed
-    Refused,   // judged not installable; the stream stands on the next member
-    Failed,    // damaged or unwritable; the reason has been reported
+    Omitted,  // same version, build time and bundle membership as installed
+    Refused,  // judged not installable; the stream stands on the next member
+    Failed,   // damaged or unwritable; the reason has been reported
 };
 
 struct PackageInstallResult {

@@ -37,7 +37,9 @@ std::string rangeText(const PackageRange& range) {
     return range.name + "-" + formatVersion(range.min);
 }
 
-bool sameName(const std::string& a, const std::string& b) { return a == b; }
+bool sameName(const std::string& a, const std::string& b) {
+    return a == b;
+}
 
 bool satisfies(const PackageInfo& record, const PackageRange& range) {
     return sameName(record.name, range.name) && record.version >= range.min &&
