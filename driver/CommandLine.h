@@ -17,7 +17,7 @@ struct RunOptions {
     bool streamInstall = false;
     bool quiet = false;
     bool show = false;
-    InstallFlags installFlags = 0;
+    InstallFlags installFlags;
     bool commitNow = true;
     std::string root;
     std::string architecture = kDefaultArchitecture;

@@ -64,8 +64,7 @@ PackageRecord* preferEnabled(const std::vector<PackageRecord*>& reached) {
     return reached.empty() ? nullptr : reached.back();
 }
 
-void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidate,
-                         bool bootImage) {
+void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidate, bool bootImage) {
     char target[kImageTargetBufferSize];
     std::snprintf(target, sizeof target, "%s%s/image", "/flash/var/pdb/", candidate.name.c_str());
     if (bootImage) {
@@ -131,7 +130,7 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
     }
     std::vector<PackageFile*> candidates;
     for (const auto& file : owned) candidates.push_back(file.get());
-    selectCandidates(context, candidates, (flags & kAllowDowngrade) != 0, true);
+    selectCandidates(context, candidates, flags.has(kAllowDowngrade), true);
 
     UserStateMap userStates;
     std::set<std::string> wasEnabled;
@@ -151,8 +150,8 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
         bool omitted = false;
         int result = 1;
         if (file.open(candidate->path) == OpenResult::Opened)
-            result = installStream(context, transaction, file, flags, userStates, nullptr,
-                                   nullptr, &bootImage, &omitted);
+            result = installStream(context, transaction, file, flags, userStates, nullptr, nullptr,
+                                   &bootImage, &omitted);
         // A file the flash failed to deliver whole: the install may have
         // failed without a word.
         if (!file.isOpen() || (result != 0 && file.readError() != 0 && file.readError() != EINTR))

@@ -75,18 +75,18 @@ bool checkSystemPackage(InstallContext& context, const PackageInfo& package, boo
 
 CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
                          InstallFlags flags, bool* sameAsInstalled) {
-    CheckResult result = 0;
+    CheckResult result;
     // Once one message is out, the rest of the checks only set bits.
     bool reported = false;
     if (sameAsInstalled) *sameAsInstalled = false;
     const std::string shown = nameWithVersion(package);
-    const bool quietChecks = (flags & kQuietChecks) != 0;
+    const bool quietChecks = flags.has(kQuietChecks);
 
     if (PackageRecord* installed = findByName(context, package.name)) {
         int c = compareVersions(package, *installed);
         if (c < 0) {
             result = kCheckDowngrade;
-            if (!(flags & kAllowDowngrade)) {
+            if (!flags.has(kAllowDowngrade)) {
                 context.reportWarning("omitting package %s: newer package %s is already installed",
                                       shown.c_str(), nameWithVersion(*installed).c_str());
                 reported = true;
@@ -136,7 +136,7 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
     }
 
     if (PackageRecord* excluder = findExcluder(context, package)) {
-        if (!reported && !(flags & kQuietConflicts)) {
+        if (!reported && !flags.has(kQuietConflicts)) {
             context.reportError("can not install %s: it conflicts with %s", shown.c_str(),
                                 nameWithVersion(*excluder).c_str());
         }

@@ -6,22 +6,9 @@
 #include <vector>
 
 #include "database/PackageRecord.h"
+#include "planning/InstallFlags.h"
 
 class InstallContext;
-
-using InstallFlags = uint32_t;
-constexpr InstallFlags kAllowUpgrade = 1;
-constexpr InstallFlags kAllowDowngrade = 2;
-constexpr InstallFlags kQuietChecks = 8;
-constexpr InstallFlags kQuietConflicts = 16;
-constexpr InstallFlags kAcceptReinstall = 32;
-
-using CheckResult = uint32_t;
-constexpr CheckResult kCheckUpgrade = 1;
-constexpr CheckResult kCheckDowngrade = 2;
-constexpr CheckResult kCheckBlocked = 8;
-constexpr CheckResult kCheckConflict = 16;
-constexpr CheckResult kCheckReinstall = 32;
 
 // Results of candidateState.
 constexpr int kCandidateActive = 0;    // some candidate will be active
@@ -63,7 +50,7 @@ void setMinSystemVersionQuery(MinSystemVersionQuery query);
 bool checkSystemPackage(InstallContext& context, const PackageInfo& package, bool report);
 // Prints at most one message per call. sameAsInstalled, when given, is set when
 // the installed package of this name has the same version, build time and bundle
-// membership (the "already installed" case, whose result is 0 like a package
+// membership (the "already installed" case, whose result is empty like a package
 // that is not installed), so that a caller can skip it.
 CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
                          InstallFlags flags, bool* sameAsInstalled = nullptr);

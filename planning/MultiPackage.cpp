@@ -50,7 +50,7 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
         if (outOmitted) *outOmitted = true;
         return kBundleInstalled;
     }
-    if (check & ~flags) return kBundleRefused;
+    if (refuses(check, flags, CheckResult())) return kBundleRefused;
 
     uninstallByName(context, transaction, bundle->name);
     if (!createDatabaseEntry(*bundle, transaction)) return kBundleUnreadable;

@@ -106,7 +106,7 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
 
     // Members are judged silently; a single package's conflicts only make it
     // install disabled, so they are not reported either.
-    InstallFlags checkFlags = inBundle ? 0xFFFFFFFFu : (flags | kQuietConflicts);
+    InstallFlags checkFlags = inBundle ? kMemberCheckFlags : (flags | kQuietConflicts);
     bool sameAsInstalled = false;
     CheckResult check = checkInstall(context, *record, inBundle, checkFlags, &sameAsInstalled);
 
@@ -124,11 +124,11 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
     } else {
         record->disabled = false;
     }
-    if (check & kCheckConflict) {
-        check &= ~kCheckConflict;
+    if (check.has(kCheckConflict)) {
+        check = check.without(kCheckConflict);
         record->disabled = true;
     }
-    if (check & ~(flags | kAcceptReinstall)) {
+    if (refuses(check, flags, kCheckReinstall)) {
         result.outcome = InstallOutcome::Refused;
         if (inBundle) {
             skipToNextMember(reader);
