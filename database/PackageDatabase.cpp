@@ -22,8 +22,6 @@ const uint32_t kImageScanTypes[] = {kPartBundleHeader, kPartHeader,   kPartAuxTe
                                     kPartDependencies, kPartProvides, kPartConflicts};
 
 constexpr size_t kImageScanBufferSize = 4096;
-// The stream install's copy of a package, not a package entry.
-constexpr char kStreamImageName[] = "image";
 
 bool isHidden(const char* name) {
     return name[0] == '.';
@@ -38,9 +36,9 @@ bool hasRecordNamed(const InstallContext& context, const std::string& name) {
 // A package entry is a directory; the stream install's image copy beside the
 // entries is not one, even when a killed run left it behind.
 bool isStreamImageCopy(const char* name) {
-    if (std::string(name) != kStreamImageName) return false;
+    if (std::string(name) != kImageFileName) return false;
     struct stat st;
-    return lstat((std::string(kDatabaseRoot) + name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+    return lstat(streamImagePath().c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
 // Reads the header parts of one image into record; a bundle's members come
@@ -120,8 +118,7 @@ bool loadPackageImages(InstallContext& context, const std::string& prefix, bool 
     if (!listEntries(names) && names.empty()) return false;
     for (const std::string& name : names) {
         if (unreadableNames && unreadableNames->count(name) != 0) continue;
-        std::string path = fromImageDirectory ? prefix + name
-                                              : kDatabaseRoot + name + "/" + kStreamImageName;
+        std::string path = fromImageDirectory ? prefix + name : packageImagePath(name);
         if (!loadImage(context, name, path, errors) && unreadableNames)
             unreadableNames->insert(name);
     }

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "database/PackageRecord.h"
+#include "transaction/DatabasePaths.h"
 
 class InstallContext;
 
-constexpr const char* kDatabaseRoot = "/flash/var/pdb/";
 constexpr const char* kImageDirectory = "/rw/pckg/.images/";
 constexpr const char* kScheduleRoot = "/ram/pdb/";
 

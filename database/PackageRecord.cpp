@@ -5,3 +5,12 @@ const char* actionWord(PendingAction action) {
     unsigned index = static_cast<unsigned>(action);
     return index < 4 ? kWords[index] : "";
 }
+
+bool willBeActive(const PackageRecord& record) {
+    return record.disabled ? record.pendingAction == kActionEnable
+                           : record.pendingAction == kActionNone;
+}
+
+bool keptActiveOrEnabled(const PackageRecord& record) {
+    return willBeActive(record) || record.pendingAction == kActionEnable;
+}

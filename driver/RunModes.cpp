@@ -15,8 +15,10 @@
 #include "platform/FileInput.h"
 #include "platform/FileOutput.h"
 #include "platform/StopSignals.h"
+#include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/Manifest.h"
+#include "transaction/Spinner.h"
 #include "transaction/TempFiles.h"
 
 namespace {
@@ -27,17 +29,18 @@ constexpr int kSignalStatusBase = 128;
 // The copy of the stream is recorded as a temporary file before it is made, so
 // that a killed run's copy is reclaimed by the next one.
 bool openImageCopy(TempRegistry& registry, OutputFile& image) {
-    if (!registry.add(kStreamImagePath)) return false;
+    if (!registry.add(streamImagePath())) return false;
     // Whatever holds the name (a copy no record knew of, a FIFO) is replaced.
-    unlink(kStreamImageWritePath);
-    int fd = open(kStreamImageWritePath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    unlink(streamImageWritePath().c_str());
+    int fd = open(streamImageWritePath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     image.attach(fd);
     return true;
 }
 
 void dropImageCopy(TempRegistry& registry) {
-    if (unlink(kStreamImagePath) == 0 || errno == ENOENT) registry.forget(kStreamImagePath);
+    if (unlink(streamImagePath().c_str()) == 0 || errno == ENOENT)
+        registry.forget(streamImagePath());
 }
 
 // After a successful stream install the copied package file becomes the
@@ -49,12 +52,12 @@ void placeStreamImage(FsTransaction& transaction, const std::string& databaseDir
         dropImageCopy(transaction.registry());
         return;
     }
-    std::string target = databaseDir + "image";
+    std::string target = databaseDir + kImageFileName;
     if (bootImage) {
-        transaction.move(kStreamImagePath, kBootImagePath);
+        transaction.move(streamImagePath(), kBootImagePath);
         transaction.link(kBootImagePath, target);
     } else {
-        transaction.move(kStreamImagePath, target);
+        transaction.move(streamImagePath(), target);
         transaction.remove(kBootImagePath);
     }
 }
@@ -74,7 +77,7 @@ int installFromStandardInput(InstallContext& context, const RunOptions& options,
         context.reportError("could not read standard input: %s", std::strerror(input.readError()));
     // The copy matters only to a package kept whole.
     if (!image.close() && result == 0 && !databaseDir.empty()) {
-        context.reportError("could not write %s: %s", kStreamImageWritePath,
+        context.reportError("could not write %s: %s", streamImageWritePath().c_str(),
                             std::strerror(image.writeError()));
         result = 1;
     }
@@ -83,7 +86,9 @@ int installFromStandardInput(InstallContext& context, const RunOptions& options,
 
 }  // namespace
 
-int stoppedStatus() { return kSignalStatusBase + stopSignal(); }
+int stoppedStatus() {
+    return kSignalStatusBase + stopSignal();
+}
 
 bool reportWriteFailure(InstallContext& context, const FsTransaction& transaction) {
     if (!transaction.writeFailed()) return false;
@@ -92,13 +97,13 @@ bool reportWriteFailure(InstallContext& context, const FsTransaction& transactio
     return true;
 }
 
-bool commitUnlessStopped(FsTransaction& transaction, bool spinner) {
+bool commitUnlessStopped(FsTransaction& transaction) {
     StopSignalHold hold;
     if (stopSignal() != 0) {
         transaction.cancel();
         return false;
     }
-    return transaction.commit(spinner);
+    return transaction.commit(nullptr);
 }
 
 int commitStoredTransaction(InstallContext& context, TempRegistry& registry) {
@@ -116,7 +121,8 @@ int commitStoredTransaction(InstallContext& context, TempRegistry& registry) {
     {
         // A saved transaction is completed whatever arrives meanwhile.
         StopSignalHold hold;
-        applied = transaction.commit(true);
+        Spinner spinner(context.out());
+        applied = transaction.commit(&spinner);
     }
     // The space lands over the spinner's last character.
     context.out() << "\b \n";
@@ -150,7 +156,7 @@ int runCleanupMode(InstallContext& context, TempRegistry& registry) {
     if (reportWriteFailure(context, transaction)) {
         transaction.cancel();
         result = 1;
-    } else if (!commitUnlessStopped(transaction, false)) {
+    } else if (!commitUnlessStopped(transaction)) {
         result = 1;
     }
     registry.finish(false);
@@ -186,7 +192,7 @@ int runStreamInstallMode(InstallContext& context, const RunOptions& options,
         // What was staged belongs to a package that did not install (its
         // signature may not even have been checked): none of it is applied.
         transaction.cancel();
-    } else if (!commitUnlessStopped(transaction, false)) {
+    } else if (!commitUnlessStopped(transaction)) {
         result = 1;
     }
     dropImageCopy(registry);

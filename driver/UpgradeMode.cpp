@@ -11,8 +11,7 @@ namespace {
 
 // Stores the transaction for a later --commit or --cancel; its temporary files
 // stay recorded. The manifest is whole or not there at all.
-bool saveTransaction(InstallContext& context, FsTransaction& transaction,
-                     TempRegistry& registry) {
+bool saveTransaction(InstallContext& context, FsTransaction& transaction, TempRegistry& registry) {
     bool saved;
     {
         StopSignalHold hold;
@@ -38,7 +37,7 @@ int finishUpgrade(InstallContext& context, const RunOptions& options, FsTransact
         saved = saveTransaction(context, transaction, registry);
         return saved ? 0 : 1;
     }
-    return commitUnlessStopped(transaction, false) ? 0 : 1;
+    return commitUnlessStopped(transaction) ? 0 : 1;
 }
 
 }  // namespace
@@ -62,7 +61,8 @@ int runUpgradeMode(InstallContext& context, const RunOptions& options, TempRegis
         result = kExitNoSpace;
     }
     bool saved = false;
-    if (!transaction.empty()) result = finishUpgrade(context, options, transaction, registry, saved);
+    if (!transaction.empty())
+        result = finishUpgrade(context, options, transaction, registry, saved);
     context.writePostLog();
     registry.finish(saved);
     return stopSignal() != 0 ? stoppedStatus() : result;

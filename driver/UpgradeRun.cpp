@@ -14,6 +14,7 @@
 #include "planning/PackageRemoval.h"
 #include "planning/StreamInstall.h"
 #include "platform/FileInput.h"
+#include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -66,7 +67,7 @@ PackageRecord* preferEnabled(const std::vector<PackageRecord*>& reached) {
 
 void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidate, bool bootImage) {
     char target[kImageTargetBufferSize];
-    std::snprintf(target, sizeof target, "%s%s/image", "/flash/var/pdb/", candidate.name.c_str());
+    std::snprintf(target, sizeof target, "%s", packageImagePath(candidate.name).c_str());
     if (bootImage) {
         transaction.move(candidate.path, kBootImagePath);
         transaction.link(kBootImagePath, target);

@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           std::to_string(copied.size()) + " bytes copied");
 
     if (result == 0) {
-        transaction.commit(false);
+        transaction.commit(nullptr);
         const std::string leftovers = fuzzsupport::temporaryFiles();
         if (!leftovers.empty())
             expectationFailed("a committed install left temporary files", leftovers);

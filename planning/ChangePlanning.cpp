@@ -9,10 +9,6 @@
 
 namespace {
 
-bool keptActiveOrEnabled(const PackageRecord& r) {
-    return (r.pendingAction == kActionNone && !r.disabled) || r.pendingAction == kActionEnable;
-}
-
 bool runPlan(InstallContext& context, IndexedLookup& lookup, std::vector<PackageRecord*>& removal,
              std::vector<PackageRecord*>& enable, bool report) {
     planning::propagateBundleActions(context, lookup);

@@ -18,10 +18,7 @@ bool dropForState(PackageRecord& record, int state) {
         return true;
     }
     if (state == kCandidateInactive) {
-        bool keptOrEnabled =
-            record.pendingAction == kActionNone || record.pendingAction == kActionEnable;
-        bool active = !record.disabled || record.pendingAction == kActionEnable;
-        if (!keptOrEnabled || !active) return false;
+        if (!keptActiveOrEnabled(record)) return false;
         record.pendingAction = kActionDisable;
         return true;
     }

@@ -38,8 +38,6 @@ PackageRecord* findExcluder(InstallContext& context, const PackageInfo& record);
 std::vector<PackageRecord*> collectSatisfying(InstallContext& context, const PackageRange& range,
                                               bool includeDisabled);
 int candidateState(const std::vector<PackageRecord*>& list);
-// Disabled and to be enabled, or enabled with nothing pending.
-bool willBeActive(const PackageRecord& record);
 
 // The board's minimum system version, 0 when the board gives none. Tests replace
 // the board query; null restores it.

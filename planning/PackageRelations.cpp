@@ -120,8 +120,3 @@ int candidateState(const std::vector<PackageRecord*>& list) {
     }
     return inactive ? kCandidateInactive : kCandidateNone;
 }
-
-bool willBeActive(const PackageRecord& record) {
-    return record.disabled ? record.pendingAction == kActionEnable
-                           : record.pendingAction == kActionNone;
-}

@@ -84,10 +84,6 @@ private:
     std::unordered_map<const PackageRecord*, uint64_t> inProgress_;
 };
 
-bool activeOrToBeEnabled(const PackageRecord& r) {
-    return r.disabled ? r.pendingAction == kActionEnable : r.pendingAction == kActionNone;
-}
-
 }  // namespace
 
 namespace planning {
@@ -153,7 +149,7 @@ void reconcileBundles(InstallContext& context, IndexedLookup& lookup) {
         bool allGone = true;
         for (PackageRecord* m : lookup.bundleMembers(*bundle)) {
             if (isPlaceholder(*m)) continue;
-            if (activeOrToBeEnabled(*m)) {
+            if (willBeActive(*m)) {
                 keep = true;
                 break;
             }
@@ -178,8 +174,7 @@ void reconcileBundles(InstallContext& context, IndexedLookup& lookup) {
 
 bool anyWillBeActive(InstallContext& context) {
     for (const auto& r : context.packages) {
-        if (r->pendingAction == kActionEnable || (r->pendingAction == kActionNone && !r->disabled))
-            return true;
+        if (keptActiveOrEnabled(*r)) return true;
     }
     return false;
 }

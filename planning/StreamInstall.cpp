@@ -46,8 +46,8 @@ void skipImagePart(PackageRecord& record, PartReader& reader) {
 bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader) {
     std::streambuf* copy = reader.partBuffer().copy;
     if (copy == nullptr || copy->pubsync() == 0) return true;
-    transaction.noteWriteFailure(kStreamImagePath, errno);
-    reportCreateFailure(record, kStreamImageWritePath);
+    transaction.noteWriteFailure(streamImagePath(), errno);
+    reportCreateFailure(record, streamImageWritePath());
     return false;
 }
 

@@ -8,6 +8,7 @@
 
 #include "database/PackageRecord.h"
 #include "planning/Eligibility.h"
+#include "transaction/DatabasePaths.h"
 
 class InstallContext;
 class FsTransaction;
@@ -17,11 +18,6 @@ class PartReader;
 using UserStateMap = std::map<std::string, bool>;
 
 constexpr const char* kUpgradedMarkerPath = "/flash/UPGRADED";
-// The stream install copies the package bytes into this file while it reads
-// them (opened under exactly this name, double slash included) and stages the
-// copy by its plain name afterwards.
-constexpr const char* kStreamImageWritePath = "/flash/var/pdb//image";
-constexpr const char* kStreamImagePath = "/flash/var/pdb/image";
 constexpr const char* kBootImageVariable = "bootimage";
 constexpr uint32_t kImageSkipStep = 4096;
 

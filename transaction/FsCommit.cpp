@@ -42,7 +42,7 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool moveTarget(const std::string& source, const std::string& target, bool spinner,
+bool moveTarget(const std::string& source, const std::string& target, Spinner* spinner,
                 std::string& lastParent, TempRegistry& registry) {
     // Moves come in path order, so the files of one directory follow each
     // other: its parent needs making only once.
@@ -67,7 +67,7 @@ bool moveTarget(const std::string& source, const std::string& target, bool spinn
 
 }  // namespace
 
-bool FsTransaction::commit(bool spinner) {
+bool FsTransaction::commit(Spinner* spinner) {
     bool applied = true;
     for (const auto& [target, entry] : entries) {
         if (entry.kind == FsEntryKind::Remove && !removeTarget(target))

@@ -45,7 +45,7 @@ bool writeAndCommit(DatabaseTree& tree, const std::function<PackageRecord()>& ma
         PackageRecord record = make();
         FsTransaction transaction;
         EXPECT_EQ(writeDatabaseEntry(record, transaction), expectWritten);
-        transaction.commit(false);
+        transaction.commit(nullptr);
         EXPECT_EQ(console.str(), "");
     });
 }
@@ -164,7 +164,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         markDisabled(r, transaction);
         EXPECT_TRUE(r.disabled);
         EXPECT_EQ(r.pendingAction, kActionNone);
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_EQ(tree.read(dir + "disabled"), "auto\n");
     EXPECT_FALSE(tree.exists(dir + "enabled"));
@@ -178,7 +178,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         markEnabled(r, transaction);
         EXPECT_FALSE(r.disabled);
         EXPECT_EQ(r.pendingAction, kActionNone);
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_FALSE(tree.exists(dir + "disabled"));
     EXPECT_EQ(tree.read(dir + "enabled"), "user\n");
@@ -188,7 +188,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         FsTransaction transaction;
         markEnabled(r, transaction);
         r.userForced = true;
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_FALSE(tree.exists(dir + "enabled"));
 
@@ -197,7 +197,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         r.userForced = true;
         FsTransaction transaction;
         markDisabled(r, transaction);
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_EQ(tree.read(dir + "disabled"), "user\n");
 }

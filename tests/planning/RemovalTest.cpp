@@ -70,7 +70,7 @@ TEST_F(Removal, UninstallRemovesFilesDatabaseEntryImageAndBootImage) {
         EXPECT_TRUE(applyPlan(context, transaction, 2));
         ASSERT_EQ(context.packages.size(), 1u);
         EXPECT_EQ(context.packages[0]->name, "base");
-        transaction.commit(false);
+        transaction.commit(nullptr);
 
         EXPECT_FALSE(exists("/flash/bin/tool"));
         EXPECT_FALSE(exists("/flash/lib/libx.so"));
@@ -104,7 +104,7 @@ TEST_F(Removal, BootImageWithAnotherLinkStays) {
         FsTransaction transaction;
         EXPECT_TRUE(applyPlan(context, transaction, 0));
         EXPECT_EQ(transaction.entries.count(kBootImagePath), 0u);
-        transaction.commit(false);
+        transaction.commit(nullptr);
         EXPECT_FALSE(exists("/flash/bin/tool"));
         EXPECT_FALSE(exists("/flash/var/pdb/pkg"));
         EXPECT_TRUE(exists("/flash/bootimage"));
@@ -137,7 +137,7 @@ TEST_F(Removal, FilesAlreadyGoneWithdrawTheirStagedChanges) {
         removePackage(pkg, transaction);
         EXPECT_EQ(transaction.entries.count("/flash/bin/tool"), 0u);
         EXPECT_EQ(pkg.pendingAction, kActionNone);
-        transaction.commit(false);
+        transaction.commit(nullptr);
         EXPECT_FALSE(exists("/flash/var/pdb/pkg"));
         EXPECT_TRUE(exists("/ram/new-tool"));
     });
@@ -202,7 +202,7 @@ TEST_F(Removal, AnnouncementsByVerbosity) {
         EXPECT_EQ(plantest::pendingText(context), "-");
         EXPECT_TRUE(context.packages[1]->disabled);
         EXPECT_FALSE(context.packages[2]->disabled);
-        transaction.commit(false);
+        transaction.commit(nullptr);
         EXPECT_EQ(readFile("/flash/var/pdb/a/disabled"), "auto\n");
         EXPECT_EQ(readFile("/flash/var/pdb/c/disabled"), "auto\n");
         EXPECT_EQ(readFile("/flash/var/pdb/b/enabled"), "user\n");
