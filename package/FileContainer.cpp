@@ -94,7 +94,8 @@ bool copyEntryData(const PackageRecord& record, FsTransaction& transaction, std:
     char buffer[kContainerCopyChunk];
     uint32_t left = size;
     while (left > 0) {
-        uint32_t step = left < kContainerCopyChunk ? left : static_cast<uint32_t>(kContainerCopyChunk);
+        uint32_t step =
+            left < kContainerCopyChunk ? left : static_cast<uint32_t>(kContainerCopyChunk);
         if (!source.read(buffer, step)) {
             reportBrokenPackage(record);
             return false;
@@ -111,8 +112,7 @@ bool copyEntryData(const PackageRecord& record, FsTransaction& transaction, std:
 
 // Creates the staged file for one regular entry and copies its data.
 bool stageEntry(PackageRecord& record, FsTransaction& transaction, std::istream& inflated,
-                const std::string& name, const std::string& target, uint32_t size,
-                uint16_t mode) {
+                const std::string& name, const std::string& target, uint32_t size, uint16_t mode) {
     // A path that can never be made is the package's fault, not the flash's.
     if (int error = targetPathError(target)) {
         errno = error;
@@ -145,10 +145,10 @@ bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, Par
             reportBrokenPackage(record);
             return false;
         }
-        uint16_t mode = load16le(header);
-        uint8_t entryClass = header[23];
-        uint32_t size = load32le(header + 24);
-        uint16_t nameLength = load16le(header + 28);
+        uint16_t mode = load16le(header + kContainerModeOffset);
+        uint8_t entryClass = header[kContainerClassOffset];
+        uint32_t size = load32le(header + kContainerSizeOffset);
+        uint16_t nameLength = load16le(header + kContainerNameLengthOffset);
 
         std::string name(nameLength, '\0');
         if (nameLength != 0 && !inflated.read(&name[0], nameLength)) {

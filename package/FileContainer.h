@@ -4,14 +4,12 @@
 #include <optional>
 
 #include "database/PackageRecord.h"
+#include "package/PackageFormat.h"
 
 class FsTransaction;
 class PartReader;
 
-constexpr size_t kContainerEntryHeaderSize = 30;
 constexpr size_t kContainerCopyChunk = 16384;
-constexpr uint16_t kModeTypeMask = 0xF000;
-constexpr uint16_t kModeRegularFile = 0x8000;
 // More regular files than this make a package broken: far beyond any real
 // package, and a bound on what its staging holds in memory.
 constexpr size_t kMaxContainerFiles = 65536;

@@ -83,7 +83,7 @@ int32_t PartStreambuf::nextPart() {
         hasher.update(header, kPartHeaderSize);
     }
     partStart += kPartHeaderSize;
-    partLength = load32le(header + 2);
+    partLength = load32le(header + kPartLengthOffset);
     remaining = partLength;
     return type;
 }
@@ -97,8 +97,7 @@ std::streamsize PartStreambuf::showmanyc() {
 
 std::streamsize PartStreambuf::xsgetn(char_type* s, std::streamsize n) {
     if (remaining == 0 || n <= 0) return 0;
-    std::streamsize got =
-        rawRead(s, static_cast<std::streamsize>(std::min<int64_t>(n, remaining)));
+    std::streamsize got = rawRead(s, static_cast<std::streamsize>(std::min<int64_t>(n, remaining)));
     remaining -= static_cast<uint32_t>(got);
     return got;
 }
@@ -183,7 +182,8 @@ PartReader::PartReader(std::istream& source, bool hashing, std::streambuf* copy)
         if (copy != nullptr) copy->sputn(reinterpret_cast<const char*>(header), kFileHeaderSize);
         buffer_.partStart += kFileHeaderSize;
         magic = load32le(header);
-        expectedSize = load32le(header + 4) + static_cast<uint32_t>(kFileHeaderSize);
+        expectedSize =
+            load32le(header + kFileLengthOffset) + static_cast<uint32_t>(kFileHeaderSize);
     } else {
         magic = kMagicUnreadable;
     }

@@ -7,30 +7,10 @@
 #include <streambuf>
 #include <vector>
 
+#include "package/PackageFormat.h"
 #include "platform/Sha1.h"
 
-constexpr uint32_t kMagicRegular = 0xBAD0F11Eu;
-constexpr uint32_t kMagicUnrecorded = 0xA1100FFBu;
-constexpr uint32_t kMagicUnreadable = 0xFFFFFFFFu;
-constexpr size_t kFileHeaderSize = 8;
-constexpr size_t kPartHeaderSize = 6;
 constexpr size_t kSkipChunkSize = 16384;
-
-enum PartType : int32_t {
-    kPartHeader = 1,
-    kPartDescription = 2,
-    kPartDependencies = 3,
-    kPartFileContainer = 4,
-    kPartSignature = 9,
-    kPartArchitecture = 16,
-    kPartConflicts = 17,
-    kPartBundleHeader = 18,
-    kPartProvides = 19,
-    kPartDefaultOff = 20,
-    kPartImage = 21,
-    kPartNote = 23,
-    kPartAuxText = 24,
-};
 
 class PartStreambuf : public std::streambuf {
 public:

@@ -79,7 +79,8 @@ void printHelp(const Console& console) {
 int runBuild(const std::vector<std::string>& argv, const Console& console) {
     ParsedArgs args;
     std::string why;
-    if (!parseArgs(buildOptionRecipes(), argv, args, &why)) return usageError(console, "build", why);
+    if (!parseArgs(buildOptionRecipes(), argv, args, &why))
+        return usageError(console, "build", why);
     if (args.has("help")) {
         printHelp(console);
         return kExitOk;
@@ -137,8 +138,7 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     std::vector<pkgwriter::Part> parts = pkgwriter::buildPackageParts(recipe, &secretKey);
     if (!fitsPackageFormat(parts, &why)) return console.fail(kExitTooLarge, why);
     std::string bytes =
-        pkgwriter::writePartsFile(parts, recipe.unrecorded ? pkgwriter::kWriterMagicUnrecorded
-                                                         : pkgwriter::kWriterMagicRegular);
+        pkgwriter::writePartsFile(parts, recipe.unrecorded ? kMagicUnrecorded : kMagicRegular);
 
     // A package that does not read back is never handed out.
     std::string publicKey = pkgsign::publicKeyFor(secretKey);

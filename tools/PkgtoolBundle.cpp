@@ -69,7 +69,7 @@ int readMember(const std::string& path, const std::vector<PublicKey>& keys, cons
     if (!report.ok()) return console.fail(kExitBadPackage, path + ": " + report.problems.front());
     if (report.isBundle)
         return console.fail(kExitBadPackage, path + ": a bundle cannot be a member of a bundle");
-    if (report.magic != pkgwriter::kWriterMagicRegular)
+    if (report.magic != kMagicRegular)
         return console.fail(kExitBadPackage,
                             path + ": an unrecorded package cannot be a member of a bundle");
     name = report.packages.front().info->name;
@@ -137,8 +137,8 @@ int runBundle(const std::vector<std::string>& argv, const Console& console) {
 
     std::vector<pkgwriter::Part> ownParts = pkgwriter::buildBundleHeaderParts(recipe);
     if (!fitsPackageFormat(ownParts, &why)) return console.fail(kExitTooLarge, why);
-    uint64_t total = pkgwriter::serializeParts(ownParts).size() + pkgwriter::kWriterFileHeaderSize;
-    for (const std::string& m : members) total += m.size() - pkgwriter::kWriterFileHeaderSize;
+    uint64_t total = pkgwriter::serializeParts(ownParts).size() + kFileHeaderSize;
+    for (const std::string& m : members) total += m.size() - kFileHeaderSize;
     if (total > kMaxPackageFileSize)
         return console.fail(kExitTooLarge, "the bundle would be " + std::to_string(total) +
                                                " bytes long; the format allows at most "
