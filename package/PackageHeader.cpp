@@ -89,7 +89,7 @@ bool parsePackageHeader(PackageInfo& target, PartReader& reader, bool* brokenTex
     // The flags word is optional. A blocking read bounded by the part is used
     // rather than asking what is available: on a pipe the word may not have
     // arrived yet and would be missed.
-    uint32_t left = reader.partBuffer().remaining;
+    uint32_t left = reader.partBuffer().remaining();
     size_t want = std::min<size_t>(kHeaderFlagsSize, left);
     if (want != 0) {
         uint8_t flagsField[kHeaderFlagsSize];

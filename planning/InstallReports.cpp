@@ -19,7 +19,7 @@ void showInstallProgress(const PackageRecord& record, PartReader& reader) {
     // gives -1 once a read has reached the end of the part; the buffer's own
     // count does not depend on the stream state.
     const PartStreambuf& buffer = reader.partBuffer();
-    uint32_t inPart = buffer.partLength - buffer.remaining;
+    uint32_t inPart = buffer.partLength() - buffer.remaining();
     InstallContext::instance().showProgress(label, reader.partOffset() + inPart,
                                             reader.expectedSize);
 }

@@ -44,7 +44,7 @@ void skipImagePart(PackageRecord& record, PartReader& reader) {
 }  // namespace
 
 bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader) {
-    std::streambuf* copy = reader.partBuffer().copy;
+    std::streambuf* copy = reader.partBuffer().copyTarget();
     if (copy == nullptr || copy->pubsync() == 0) return true;
     transaction.noteWriteFailure(streamImagePath(), errno);
     reportCreateFailure(record, streamImageWritePath());

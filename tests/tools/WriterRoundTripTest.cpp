@@ -154,7 +154,7 @@ void expectSameFiles(const std::vector<ContainerFile>& got,
 // writer put in front of the signature.
 void expectDigestMatches(PartReader& reader) {
     uint8_t digest[SHA1::kDigestSize];
-    reader.partBuffer().hasher.digest(digest);
+    reader.partBuffer().takeDigest(digest);
     std::string payload(reader.partLength(), '\0');
     ASSERT_TRUE(reader.read(&payload[0], payload.size()));
     EXPECT_EQ(payload.substr(0, 20), std::string(reinterpret_cast<char*>(digest), 20));
