@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 
 namespace {
@@ -96,7 +96,7 @@ void buildSet(InstallContext& context, int count, Scenario scenario) {
 
 void planSet(benchmark::State& state, Scenario scenario) {
     InstallContext context;
-    context.quiet = true;
+    context.console.quiet = true;
     buildSet(context, static_cast<int>(state.range(0)), scenario);
     std::vector<PendingAction> initial;
     for (const auto& r : context.packages) initial.push_back(r->pendingAction);

@@ -7,7 +7,7 @@
 #include <memory>
 #include <set>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
 #include "platform/FileInput.h"
@@ -127,7 +127,7 @@ bool loadPackageImages(InstallContext& context, const std::string& prefix, bool 
 
 DatabaseReadErrors loadInstalledPackages(InstallContext& context, bool quiet,
                                          const std::string& architecture) {
-    context.quiet = quiet;
+    context.console.quiet = quiet;
     context.architecture = architecture;
     DatabaseReadErrors errors;
     std::set<std::string> unreadableNames;
@@ -136,7 +136,7 @@ DatabaseReadErrors loadInstalledPackages(InstallContext& context, bool quiet,
         // No database at all is a router without packages yet; one that is
         // there but cannot be read is not acted on.
         if (names.empty() && (errno == ENOENT || errno == ENOTDIR)) {
-            context.reportWarning("could not open repo");
+            context.console.reportWarning("could not open repo");
             return errors;
         }
         errors.push_back(kDatabaseRoot);

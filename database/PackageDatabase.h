@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "transaction/DatabasePaths.h"
 
 class InstallContext;

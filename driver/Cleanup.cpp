@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 
 namespace {

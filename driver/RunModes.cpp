@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "driver/Cleanup.h"
-#include "driver/InstallContext.h"
 #include "driver/PackageListing.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "planning/PackageRemoval.h"
 #include "planning/StreamInstall.h"
@@ -74,11 +74,12 @@ int installFromStandardInput(InstallContext& context, const RunOptions& options,
     // Where the package format makes a cut stream a silent refusal, a stream
     // that failed to read still says so.
     if (result != 0 && input.readError() != 0 && input.readError() != EINTR)
-        context.reportError("could not read standard input: %s", std::strerror(input.readError()));
+        context.console.reportError("could not read standard input: %s",
+                                    std::strerror(input.readError()));
     // The copy matters only to a package kept whole.
     if (!image.close() && result == 0 && !databaseDir.empty()) {
-        context.reportError("could not write %s: %s", streamImageWritePath().c_str(),
-                            std::strerror(image.writeError()));
+        context.console.reportError("could not write %s: %s", streamImageWritePath().c_str(),
+                                    std::strerror(image.writeError()));
         result = 1;
     }
     return result;
@@ -92,8 +93,8 @@ int stoppedStatus() {
 
 bool reportWriteFailure(InstallContext& context, const FsTransaction& transaction) {
     if (!transaction.writeFailed()) return false;
-    context.reportError("could not write %s: %s", transaction.failedPath().c_str(),
-                        std::strerror(transaction.writeError()));
+    context.console.reportError("could not write %s: %s", transaction.failedPath().c_str(),
+                                std::strerror(transaction.writeError()));
     return true;
 }
 
@@ -112,21 +113,21 @@ int commitStoredTransaction(InstallContext& context, TempRegistry& registry) {
     readManifest(transaction, kManifestPath, &ioError);
     if (ioError) {
         // Part of a saved transaction must never be applied as if it were all.
-        context.reportError("could not read %s", kManifestPath);
+        context.console.reportError("could not read %s", kManifestPath);
         return 1;
     }
-    context.out() << "finishing install... ";
-    context.out().flush();
+    context.console.out() << "finishing install... ";
+    context.console.out().flush();
     bool applied;
     {
         // A saved transaction is completed whatever arrives meanwhile.
         StopSignalHold hold;
-        Spinner spinner(context.out());
+        Spinner spinner(context.console.out());
         applied = transaction.commit(&spinner);
     }
     // The space lands over the spinner's last character.
-    context.out() << "\b \n";
-    context.out().flush();
+    context.console.out() << "\b \n";
+    context.console.out().flush();
     // Once every move is done the temporary files are gone; after a failure
     // they stay recorded for a repeated commit.
     if (applied) registry.reclaim({});
@@ -170,8 +171,8 @@ int runStreamInstallMode(InstallContext& context, const RunOptions& options,
 
     OutputFile image(kStreamBlockSize);
     if (!openImageCopy(registry, image)) {
-        context.out() << "ERROR: could not open image\n";
-        context.out().flush();
+        context.console.out() << "ERROR: could not open image\n";
+        context.console.out().flush();
         transaction.cancel();
         registry.finish(false);
         return kExitImageUnwritable;
@@ -184,7 +185,7 @@ int runStreamInstallMode(InstallContext& context, const RunOptions& options,
     if (result == 0 && stopSignal() == 0) {
         placeStreamImage(transaction, databaseDir, bootImage);
         if (!checkSpace(transaction, MissingMount::Passes)) {
-            context.reportError("not enough space for upgrade");
+            context.console.reportError("not enough space for upgrade");
             result = kExitNoSpace;
         }
     }
@@ -196,7 +197,7 @@ int runStreamInstallMode(InstallContext& context, const RunOptions& options,
         result = 1;
     }
     dropImageCopy(registry);
-    context.writePostLog();
+    context.console.writePostLog();
     registry.finish(false);
     return stopSignal() != 0 ? stoppedStatus() : result;
 }

@@ -1,6 +1,6 @@
-#include "driver/InstallContext.h"
 #include "driver/RunModes.h"
 #include "driver/UpgradeRun.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "platform/StopSignals.h"
 #include "transaction/FsTransaction.h"
@@ -18,7 +18,7 @@ bool saveTransaction(InstallContext& context, FsTransaction& transaction, TempRe
         saved = stopSignal() == 0 && writeManifest(transaction, kManifestPath, registry);
     }
     if (saved) return true;
-    if (stopSignal() == 0) context.reportError("could not write manifest");
+    if (stopSignal() == 0) context.console.reportError("could not write manifest");
     transaction.cancel();
     return false;
 }
@@ -56,14 +56,14 @@ int runUpgradeMode(InstallContext& context, const RunOptions& options, TempRegis
         transaction.cancel();
         result = 1;
     } else if (!checkSpace(transaction)) {
-        context.reportError("not enough space for upgrade");
+        context.console.reportError("not enough space for upgrade");
         transaction.cancel();
         result = kExitNoSpace;
     }
     bool saved = false;
     if (!transaction.empty())
         result = finishUpgrade(context, options, transaction, registry, saved);
-    context.writePostLog();
+    context.console.writePostLog();
     registry.finish(saved);
     return stopSignal() != 0 ? stoppedStatus() : result;
 }

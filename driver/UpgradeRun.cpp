@@ -9,7 +9,7 @@
 #include <set>
 #include <unordered_map>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "planning/PackageRemoval.h"
 #include "planning/StreamInstall.h"
@@ -84,7 +84,7 @@ bool scanPackageDir(InstallContext& context, const std::string& directory,
     if (!dir) {
         // A missing directory holds nothing; one that fails to open is a fault.
         if (errno == ENOENT || errno == ENOTDIR) return true;
-        context.reportError("could not read %s", directory.c_str());
+        context.console.reportError("could not read %s", directory.c_str());
         return false;
     }
     bool readable = true;
@@ -98,7 +98,7 @@ bool scanPackageDir(InstallContext& context, const std::string& directory,
         // a blank or control byte could not be staged safely.
         bool ioError = false;
         if (hasControlOrBlank(name) || !loadPackageFile(*file, path, &ioError)) {
-            context.reportError("broken package %s", name.c_str());
+            context.console.reportError("broken package %s", name.c_str());
             if (ioError) readable = false;
             continue;
         }
@@ -143,7 +143,7 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
         }
     }
 
-    if (!candidates.empty()) context.reservePostLog();
+    if (!candidates.empty()) context.console.reservePostLog();
 
     for (PackageFile* candidate : candidates) {
         InputFile file(kCandidateBlockSize);
@@ -156,8 +156,9 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
         // A file the flash failed to deliver whole: the install may have
         // failed without a word.
         if (!file.isOpen() || (result != 0 && file.readError() != 0 && file.readError() != EINTR))
-            context.reportError("broken package %s",
-                                candidate->path.substr(candidate->path.rfind('/') + 1).c_str());
+            context.console.reportError(
+                "broken package %s",
+                candidate->path.substr(candidate->path.rfind('/') + 1).c_str());
         if (result != 0) {
             // One failed package fails the whole upgrade: nothing of it is applied.
             bool fault = !file.isOpen() || file.readError() != 0 || transaction.writeFailed();
@@ -178,7 +179,7 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
     enablePackages(context, transaction, reenable, 1);
 
     if (context.packages.empty()) {
-        context.reportError("router installation failed!!!");
+        context.console.reportError("router installation failed!!!");
         transaction.cancel();
         return UpgradeOutcome::Cancelled;
     }

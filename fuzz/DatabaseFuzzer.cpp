@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
 #include "driver/PackageListing.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/PrivateRoot.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "transaction/FsTransaction.h"
 
@@ -35,11 +35,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzzsupport::writeDatabaseRecord(record);
     const std::string before = fuzzsupport::treeListing();
 
-    // The whole run as the program does it, on the process-wide context that
-    // the install reports write through.
-    InstallContext& context = InstallContext::instance();
+    // The whole run as the program does it.
+    InstallContext context;
     fuzzsupport::resetContext(context);
-    context.setOutput(fuzzsupport::consoleOutput());
+    context.console.setOutput(fuzzsupport::consoleOutput());
     loadInstalledPackages(context, false, kArchitecture);
     listPackages(context);
     FsTransaction transaction;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
 #include "fuzz/FuzzSupport.h"
+#include "model/PackageRecord.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 #include "tools/VersionText.h"

@@ -18,9 +18,9 @@
 #include <string>
 
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/PrivateRoot.h"
+#include "model/InstallContext.h"
 #include "package/PartReader.h"
 #include "planning/ChangePlanning.h"
 #include "planning/StreamInstall.h"
@@ -65,9 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         userStates["old"] = true;
     }
 
-    InstallContext& context = InstallContext::instance();
+    InstallContext context;
     fuzzsupport::resetContext(context);
-    context.setOutput(fuzzsupport::consoleOutput());
+    context.console.setOutput(fuzzsupport::consoleOutput());
     loadInstalledPackages(context, false, kArchitecture);
 
     FsTransaction transaction;

@@ -3,10 +3,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "package/PackageFormat.h"
 
 class FsTransaction;
+class Reporter;
 class PartReader;
 
 constexpr size_t kContainerCopyChunk = 16384;
@@ -14,7 +15,8 @@ constexpr size_t kContainerCopyChunk = 16384;
 // package, and a bound on what its staging holds in memory.
 constexpr size_t kMaxContainerFiles = 65536;
 
-bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, PartReader& reader);
+bool extractFileContainer(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
+                          PartReader& reader);
 // The machine class that selects file variants; none on processors without one.
 std::optional<int> machineClass();
 // Target path of a container entry for the record.

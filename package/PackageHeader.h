@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "package/PartReader.h"
 
 // A text part (architecture, description, note, auxiliary text) longer than

@@ -2,7 +2,7 @@
 // uninstall and to enable, carried out by the removal code.
 #include "planning/ChangePlanning.h"
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 #include "planning/PackageRemoval.h"
 #include "planning/PlanLookup.h"
@@ -27,7 +27,7 @@ bool runPlan(InstallContext& context, IndexedLookup& lookup, std::vector<Package
 
     if (!context.packages.empty() && !anyWillBeActive(context)) {
         for (const auto& r : context.packages) r->pendingAction = kActionNone;
-        if (report) context.reportError("can not uninstall or disable all packages");
+        if (report) context.console.reportError("can not uninstall or disable all packages");
         return false;
     }
 

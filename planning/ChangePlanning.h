@@ -3,7 +3,7 @@
 // and orders candidate packages.
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 class InstallContext;
 class FsTransaction;

@@ -3,7 +3,7 @@
 #include <functional>
 #include <queue>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 #include "planning/PlanLookup.h"
 

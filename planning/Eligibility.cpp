@@ -5,9 +5,9 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include "driver/FlashProbes.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/PlanLookup.h"
+#include "platform/FlashProbes.h"
 
 namespace {
 
@@ -58,15 +58,17 @@ bool checkSystemPackage(InstallContext& context, const PackageInfo& package, boo
     // An installed "option" package lifts the board's minimum.
     if (package.version < minimum && !findByName(context, kOptionPackageName)) {
         if (report) {
-            context.reportError("omitting package %s: min Tarnix version is %s",
-                                nameWithVersion(package).c_str(), formatVersion(minimum).c_str());
+            context.console.reportError("omitting package %s: min Tarnix version is %s",
+                                        nameWithVersion(package).c_str(),
+                                        formatVersion(minimum).c_str());
         }
         return false;
     }
     if (package.version < kLargeEraseMinVersion && isLargeEraseFlash()) {
         if (report) {
-            context.reportWarning("omitting package %s: it does not support current file system",
-                                  nameWithVersion(package).c_str());
+            context.console.reportWarning(
+                "omitting package %s: it does not support current file system",
+                nameWithVersion(package).c_str());
         }
         return false;
     }
@@ -87,8 +89,9 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
         if (c < 0) {
             result = kCheckDowngrade;
             if (!flags.has(kAllowDowngrade)) {
-                context.reportWarning("omitting package %s: newer package %s is already installed",
-                                      shown.c_str(), nameWithVersion(*installed).c_str());
+                context.console.reportWarning(
+                    "omitting package %s: newer package %s is already installed", shown.c_str(),
+                    nameWithVersion(*installed).c_str());
                 reported = true;
             }
         } else if (c == 0) {
@@ -96,8 +99,8 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
             if (installedInBundle != inBundle) {
                 result = kCheckReinstall;
             } else {
-                context.reportWarning("omitting package %s: it is already installed",
-                                      shown.c_str());
+                context.console.reportWarning("omitting package %s: it is already installed",
+                                              shown.c_str());
                 reported = true;
                 if (sameAsInstalled) *sameAsInstalled = true;
             }
@@ -116,9 +119,9 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
 
     if (!package.architecture.empty() && package.architecture != context.architecture) {
         if (!reported && !quietChecks) {
-            context.reportError("can not install %s: it is not made for %s, but for %s",
-                                shown.c_str(), context.architecture.c_str(),
-                                package.architecture.c_str());
+            context.console.reportError("can not install %s: it is not made for %s, but for %s",
+                                        shown.c_str(), context.architecture.c_str(),
+                                        package.architecture.c_str());
             reported = true;
         }
         result |= kCheckBlocked;
@@ -127,8 +130,8 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
     for (const PackageRange& d : package.dependencies) {
         if (!collectSatisfying(context, d, false).empty()) continue;
         if (!reported && !quietChecks) {
-            context.reportError("can not install %s: %s is not installed, but is required",
-                                shown.c_str(), rangeText(d).c_str());
+            context.console.reportError("can not install %s: %s is not installed, but is required",
+                                        shown.c_str(), rangeText(d).c_str());
             reported = true;
         }
         result |= kCheckBlocked;
@@ -137,8 +140,8 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
 
     if (PackageRecord* excluder = findExcluder(context, package)) {
         if (!reported && !flags.has(kQuietConflicts)) {
-            context.reportError("can not install %s: it conflicts with %s", shown.c_str(),
-                                nameWithVersion(*excluder).c_str());
+            context.console.reportError("can not install %s: it conflicts with %s", shown.c_str(),
+                                        nameWithVersion(*excluder).c_str());
         }
         result |= kCheckConflict;
     }

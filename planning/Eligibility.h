@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "planning/InstallFlags.h"
 
 class InstallContext;

@@ -6,11 +6,11 @@
 
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
+#include "model/PackageReports.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
 #include "planning/ChangePlanning.h"
-#include "planning/InstallReports.h"
 #include "planning/PackageRemoval.h"
 
 namespace {
@@ -32,11 +32,11 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
     auto bundle = std::make_unique<PackageRecord>();
     bool brokenText = false;
     if (!parsePackageHeader(*bundle, reader, &brokenText)) {
-        if (brokenText) reportBrokenPackage(*bundle);
+        if (brokenText) reportBrokenPackage(context.console, *bundle);
         return kBundleUnreadable;
     }
     if (!isSafePackageName(bundle->name)) {
-        reportBrokenPackage(*bundle);
+        reportBrokenPackage(context.console, *bundle);
         return kBundleUnreadable;
     }
     if (reader.currentType == kPartImage) reader.nextPart();
@@ -53,7 +53,7 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
     if (refuses(check, flags, CheckResult())) return kBundleRefused;
 
     uninstallByName(context, transaction, bundle->name);
-    if (!createDatabaseEntry(*bundle, transaction)) return kBundleUnreadable;
+    if (!createDatabaseEntry(context.console, *bundle, transaction)) return kBundleUnreadable;
 
     PackageRange bundleRef{bundle->name, bundle->version, bundle->version, 0};
     if (PackageRecord* leftover = findByName(context, bundle->name)) context.release(leftover);
@@ -100,13 +100,14 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
     if (reader.currentType >= 0 || reader.partOffset() < reader.expectedSize)
         return kBundleUnreadable;
     if (handled == 0) return kBundleNoMember;
-    if (shownBundle.hasImagePart && !imageCopyWritten(shownBundle, transaction, reader))
+    if (shownBundle.hasImagePart &&
+        !imageCopyWritten(context.console, shownBundle, transaction, reader))
         return kBundleUnreadable;
 
     for (const std::string& name : oldMembers)
         if (PackageRecord* old = findByName(context, name)) old->pendingAction = kActionUninstall;
     applyPlan(context, transaction, 0);
-    context.setStatus(std::string());
-    context.reportInfo("installed %s", rangeText(bundleRef).c_str());
+    context.console.setStatus(std::string());
+    context.console.reportInfo("installed %s", rangeText(bundleRef).c_str());
     return kBundleInstalled;
 }

@@ -1,7 +1,7 @@
 // The relations between packages that the checks and the planner share.
 #include <unordered_map>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 
 IndexedLookup::IndexedLookup(InstallContext& context) {

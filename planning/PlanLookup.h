@@ -6,7 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 class InstallContext;
 

@@ -2,7 +2,7 @@
 // the packages to be active consistent. They only change pending actions.
 #include <unordered_map>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "planning/Eligibility.h"
 #include "planning/PlanLookup.h"
@@ -36,8 +36,9 @@ public:
         PendingAction action = dependency.pendingAction;
         if (action == kActionUninstall || action == kActionDisable) {
             if (report_) {
-                context_.reportWarning("can not %s %s: %s depends on it", actionWord(action),
-                                       nameWithVersion(dependency).c_str(), dependent.name.c_str());
+                context_.console.reportWarning(
+                    "can not %s %s: %s depends on it", actionWord(action),
+                    nameWithVersion(dependency).c_str(), dependent.name.c_str());
             }
             dependency.pendingAction = kActionNone;
             ++changes_;
@@ -133,8 +134,8 @@ void resolveEnableConflicts(InstallContext& context, IndexedLookup& lookup, Pack
             other->pendingAction = kActionDisable;
         } else if (other->pendingAction == kActionEnable) {
             if (report) {
-                context.reportWarning("can not enable %s: %s conflicts with it",
-                                      record.name.c_str(), nameWithVersion(*other).c_str());
+                context.console.reportWarning("can not enable %s: %s conflicts with it",
+                                              record.name.c_str(), nameWithVersion(*other).c_str());
             }
             record.pendingAction = kActionNone;
             return;

@@ -5,12 +5,13 @@
 
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
+#include "model/PackageReports.h"
 #include "package/FileContainer.h"
+#include "package/InstallProgress.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
 #include "planning/ChangePlanning.h"
-#include "planning/InstallReports.h"
 #include "planning/MultiPackage.h"
 #include "planning/PackageRemoval.h"
 #include "signature/SignatureVerifier.h"
@@ -28,10 +29,10 @@ void skipToNextMember(PartReader& reader) {
     while (reader.currentType != kPartHeader && reader.good()) reader.nextPart();
 }
 
-void skipImagePart(PackageRecord& record, PartReader& reader) {
+void skipImagePart(Reporter& reporter, PackageRecord& record, PartReader& reader) {
     uint32_t left = reader.partLength();
     while (left > 0) {
-        showInstallProgress(record, reader);
+        showInstallProgress(reporter, record, reader);
         uint32_t step = left < kImageSkipStep ? left : kImageSkipStep;
         left -= step;
         // A stream that ends inside the part ends the skip: a damaged length
@@ -43,11 +44,12 @@ void skipImagePart(PackageRecord& record, PartReader& reader) {
 
 }  // namespace
 
-bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader) {
+bool imageCopyWritten(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
+                      PartReader& reader) {
     std::streambuf* copy = reader.partBuffer().copyTarget();
     if (copy == nullptr || copy->pubsync() == 0) return true;
     transaction.noteWriteFailure(streamImagePath(), errno);
-    reportCreateFailure(record, streamImageWritePath());
+    reportCreateFailure(reporter, record, streamImageWritePath());
     return false;
 }
 
@@ -93,13 +95,13 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
     bool brokenText = false;
     if (!parsePackageHeader(*record, reader, &brokenText)) {
         if (inBundle) record->bundle = *bundleRef;
-        if (brokenText) reportBrokenPackage(*record);
+        if (brokenText) reportBrokenPackage(context.console, *record);
         return result;
     }
     result.name = record->name;
     if (inBundle) record->bundle = *bundleRef;
     if (!isSafePackageName(record->name)) {
-        reportBrokenPackage(*record);
+        reportBrokenPackage(context.console, *record);
         return result;
     }
     if (record->hasImagePart && outDatabaseDir) *outDatabaseDir = packageDirectory(*record);
@@ -158,39 +160,41 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
 
 bool installContents(InstallContext& context, PackageRecord& record, FsTransaction& transaction,
                      PartReader& reader) {
-    showInstallProgress(record, reader);
+    showInstallProgress(context.console, record, reader);
     bool recorded = !reader.isUnrecorded();
     if (recorded && !reclaimDatabaseDir(record, transaction)) return false;
 
-    if (reader.currentType == kPartImage) skipImagePart(record, reader);
+    if (reader.currentType == kPartImage) skipImagePart(context.console, record, reader);
 
     if (reader.currentType == kPartFileContainer) {
         bool keepForBoot = bootImageRequested() && (record.flags & kFlagBootImage) != 0;
-        if (!keepForBoot && !extractFileContainer(record, transaction, reader)) return false;
+        if (!keepForBoot && !extractFileContainer(context.console, record, transaction, reader))
+            return false;
         reader.nextPart();
     }
 
     if (reader.currentType != kPartSignature || !SignatureVerifier::verify(reader.partBuffer())) {
-        reportBrokenPackage(record);
+        reportBrokenPackage(context.console, record);
         return false;
     }
     // A package kept whole needs the copy of the stream whole: a full flash
     // must not leave a cut image to be stored, or to boot from.
-    if (record.hasImagePart && !imageCopyWritten(record, transaction, reader)) return false;
+    if (record.hasImagePart && !imageCopyWritten(context.console, record, transaction, reader))
+        return false;
     // The signature is the package's last part: show the bar complete before
     // the package is announced.
-    showInstallProgress(record, reader);
+    showInstallProgress(context.console, record, reader);
     reader.nextPart();
-    if (recorded && !writeDatabaseEntry(record, transaction)) return false;
+    if (recorded && !writeDatabaseEntry(context.console, record, transaction)) return false;
     if ((record.flags & kFlagBootImage) &&
         !writeStagedFile(transaction, kUpgradedMarkerPath, 1, 0, std::string())) {
-        reportCreateFailure(record, kUpgradedMarkerPath);
+        reportCreateFailure(context.console, record, kUpgradedMarkerPath);
         return false;
     }
     if (record.bundle.name.empty()) {
-        context.setStatus(std::string());
-        context.reportInfo("installed %s%s", record.disabled ? "(disabled) " : "",
-                           nameWithVersion(record).c_str());
+        context.console.setStatus(std::string());
+        context.console.reportInfo("installed %s%s", record.disabled ? "(disabled) " : "",
+                                   nameWithVersion(record).c_str());
     }
     return true;
 }

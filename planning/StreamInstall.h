@@ -6,13 +6,14 @@
 #include <streambuf>
 #include <string>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "planning/Eligibility.h"
 #include "transaction/DatabasePaths.h"
 
 class InstallContext;
 class FsTransaction;
 class PartReader;
+class Reporter;
 
 // Package name to the disabled state the user chose for it.
 using UserStateMap = std::map<std::string, bool>;
@@ -52,7 +53,8 @@ bool installContents(InstallContext& context, PackageRecord& record, FsTransacti
 
 // Whether the copy of the stream (when there is one) holds everything read so
 // far; reports the record's failure when it does not.
-bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader);
+bool imageCopyWritten(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
+                      PartReader& reader);
 // Package and bundle names become directory names: refuse ones that could
 // escape the database directory or break the manifest's lines.
 bool isSafePackageName(const std::string& name);

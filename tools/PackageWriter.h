@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "model/VersionNumber.h"
 #include "package/PackageFormat.h"
-#include "planning/VersionNumber.h"
 #include "tools/Signer.h"
 
 namespace pkgwriter {

@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "tools/PackageWriter.h"
 #include "tools/Pkgtool.h"
 #include "tools/PkgtoolArgs.h"

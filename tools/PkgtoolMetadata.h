@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 #include "tools/PkgtoolArgs.h"
 
 namespace pkgtool {

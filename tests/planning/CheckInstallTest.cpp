@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "PackageSetText.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 
 namespace {
@@ -21,7 +21,7 @@ VersionNumber minimum62() {
 class CheckInstall : public ::testing::Test {
 protected:
     CheckInstall() {
-        context.setOutput(console);
+        context.console.setOutput(console);
         context.architecture = "mipsbe";
         setMinSystemVersionQuery(noMinimum);
     }
@@ -31,12 +31,12 @@ protected:
     // printed (console bytes must match them exactly).
     CheckResult check(const std::string& line, bool inBundle = false,
                       InstallFlags flags = kAllowUpgrade, bool* same = nullptr) {
-        size_t before = context.messages.size();
+        size_t before = context.console.messages.size();
         std::string consoleBefore = console.str();
         auto package = makeRecord(line);
         CheckResult result = checkInstall(context, *package, inBundle, flags, same);
-        printed.assign(context.messages.begin() + static_cast<std::ptrdiff_t>(before),
-                       context.messages.end());
+        printed.assign(context.console.messages.begin() + static_cast<std::ptrdiff_t>(before),
+                       context.console.messages.end());
         std::string expectedConsole = consoleBefore;
         for (const std::string& m : printed) expectedConsole += m + "\n";
         EXPECT_EQ(console.str(), expectedConsole);

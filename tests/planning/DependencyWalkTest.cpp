@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "PackageSetText.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 
 namespace {
@@ -12,7 +12,7 @@ namespace {
 TEST(DependencyWalk, RingOfBundleReferencesEnds) {
     InstallContext context;
     std::ostringstream console;
-    context.setOutput(console);
+    context.console.setOutput(console);
     plantest::addPackages(context,
                           "base 1.0\n"
                           "a 1.0 bundle disabled enable in=b\n"

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "PackageSetText.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "planning/PackageRemoval.h"
 #include "support/Sandbox.h"
@@ -60,7 +60,7 @@ TEST_F(Removal, UninstallRemovesFilesDatabaseEntryImageAndBootImage) {
     runInRoot([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         plantest::addPackages(context, "base 1.0\npkg 1.0 uninstall flags=1\n");
         context.packages[0]->files = {"/flash/bin/base"};
         // "/flash/gone" no longer exists; "/outside/keep" was never installed by us.
@@ -83,7 +83,7 @@ TEST_F(Removal, UninstallRemovesFilesDatabaseEntryImageAndBootImage) {
         const std::string status = "uninstalling pkg-1.0...";
         EXPECT_EQ(console.str(), statusBytes(status, 0) + statusBytes("", status.size()) +
                                      "uninstalled pkg-1.0\n");
-        EXPECT_EQ(context.messages, std::vector<std::string>{"uninstalled pkg-1.0"});
+        EXPECT_EQ(context.console.messages, std::vector<std::string>{"uninstalled pkg-1.0"});
     });
 }
 
@@ -98,7 +98,7 @@ TEST_F(Removal, BootImageWithAnotherLinkStays) {
     runInRoot([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         plantest::addPackages(context, "base 1.0\npkg 1.0 uninstall flags=1\n");
         context.packages[1]->files = {"/flash/bin/tool"};
         FsTransaction transaction;
@@ -158,7 +158,7 @@ TEST_F(Removal, UninstallByName) {
         EXPECT_EQ(context.packages[0]->name, "base");
         EXPECT_EQ(transaction.entries.count("/flash/bin/tool"), 1u);
         EXPECT_EQ(transaction.entries.count("/flash/var/pdb/pkg/"), 1u);
-        EXPECT_TRUE(context.messages.empty());
+        EXPECT_TRUE(context.console.messages.empty());
     });
 }
 
@@ -171,7 +171,7 @@ TEST_F(Removal, AnnouncementsByVerbosity) {
     runInRoot([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         plantest::addPackages(context,
                               "base 1.0\n"
                               "a 1.0 disable\n"
@@ -197,7 +197,7 @@ TEST_F(Removal, AnnouncementsByVerbosity) {
             }
         }
         EXPECT_EQ(console.str(), expected);
-        EXPECT_EQ(context.messages,
+        EXPECT_EQ(context.console.messages,
                   (std::vector<std::string>{"disabled c-1.0", "disabled a-1.0", "enabled b-2.0"}));
         EXPECT_EQ(plantest::pendingText(context), "-");
         EXPECT_TRUE(context.packages[1]->disabled);
@@ -214,7 +214,7 @@ TEST_F(Removal, AnnouncementsByVerbosity) {
 TEST(ApplyPlan, EmptyPackageListChangesNothing) {
     InstallContext context;
     std::ostringstream console;
-    context.setOutput(console);
+    context.console.setOutput(console);
     std::vector<PackageRecord*> removal, enable;
     EXPECT_TRUE(planChanges(context, removal, enable, true));
     EXPECT_TRUE(removal.empty() && enable.empty());
@@ -227,7 +227,7 @@ TEST(ApplyPlan, EmptyPackageListChangesNothing) {
 TEST(ApplyPlan, RefusedPlanCarriesNothingOut) {
     InstallContext context;
     std::ostringstream console;
-    context.setOutput(console);
+    context.console.setOutput(console);
     plantest::addPackages(context, "only 1.0 uninstall\n");
     FsTransaction transaction;
     EXPECT_FALSE(applyPlan(context, transaction, 1));

@@ -1,4 +1,4 @@
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 const char* actionWord(PendingAction action) {
     static const char* const kWords[] = {"", "uninstall", "enable", "disable"};

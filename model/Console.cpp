@@ -1,9 +1,8 @@
-#include "driver/InstallContext.h"
+#include "model/Console.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -27,18 +26,9 @@ bool isPostLogUsable() {
 
 }  // namespace
 
-InstallContext& InstallContext::instance() {
-    // Deliberately leaked: the context must outlive every static destructor that
-    // might still report.
-    static InstallContext* context = new InstallContext();
-    return *context;
-}
+Console::Console() : out_(&std::cout) {}
 
-InstallContext::InstallContext() : out_(&std::cout) {}
-
-InstallContext::~InstallContext() = default;
-
-void InstallContext::setStatus(const std::string& text) {
+void Console::setStatus(const std::string& text) {
     if (quiet) return;
     if (text == status) return;
     std::ostream& o = out();
@@ -49,7 +39,7 @@ void InstallContext::setStatus(const std::string& text) {
     status = text;
 }
 
-void InstallContext::showProgress(const std::string& label, uint32_t position, uint32_t total) {
+void Console::showProgress(const std::string& label, uint32_t position, uint32_t total) {
     std::string bar = label + " [";
     // A label longer than the bar leaves no room for marks; a position past the
     // total, or a total of 0 from a damaged header, draws a full bar instead of
@@ -66,8 +56,7 @@ void InstallContext::showProgress(const std::string& label, uint32_t position, u
     setStatus(bar);
 }
 
-void InstallContext::report(const char* prefix, bool clearStatus, const char* format,
-                            va_list args) {
+void Console::report(const char* prefix, bool clearStatus, const char* format, va_list args) {
     if (clearStatus) setStatus(std::string());
     // A run that was asked to stop fails on its way out; what that failure
     // would say is not what happened.
@@ -87,28 +76,7 @@ void InstallContext::report(const char* prefix, bool clearStatus, const char* fo
     messages.push_back(std::move(line));
 }
 
-void InstallContext::reportError(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    report("ERROR: ", true, format, args);
-    va_end(args);
-}
-
-void InstallContext::reportWarning(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    report("WARNING: ", false, format, args);
-    va_end(args);
-}
-
-void InstallContext::reportInfo(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    report("", true, format, args);
-    va_end(args);
-}
-
-void InstallContext::reservePostLog() {
+void Console::reservePostLog() {
     postLogReserved = true;
     if (!isPostLogUsable()) return;
     std::string old;
@@ -127,21 +95,19 @@ void InstallContext::reservePostLog() {
     replacePostLog(content);
 }
 
-void InstallContext::writePostLog() {
+void Console::writePostLog() {
     if (!postLogReserved && messages.empty()) return;
     if (!isPostLogUsable()) return;
     std::string content;
     // Appending means keeping every byte of the old log: one that cannot be
     // read is better left as it is than replaced by the new lines alone.
-    if (!postLogReserved &&
-        readWholeFile(kPostLogPath, content) == OpenResult::Unreadable)
-        return;
+    if (!postLogReserved && readWholeFile(kPostLogPath, content) == OpenResult::Unreadable) return;
     ::sync();
     for (const std::string& line : messages) content += line + '\n';
     replacePostLog(content);
 }
 
-bool InstallContext::replacePostLog(const std::string& content) {
+bool Console::replacePostLog(const std::string& content) {
     TempRegistry unrecorded;
     TempRegistry& registry = temporaries != nullptr ? *temporaries : unrecorded;
     std::string tempPath;
@@ -153,20 +119,4 @@ bool InstallContext::replacePostLog(const std::string& content) {
     bool written = out.close(true) && rename(tempPath.c_str(), kPostLogPath) == 0;
     if (written || unlink(tempPath.c_str()) == 0) registry.forget(tempPath);
     return written;
-}
-
-std::unique_ptr<PackageRecord> InstallContext::release(const PackageRecord* record) {
-    auto it = std::find_if(packages.begin(), packages.end(),
-                           [record](const std::unique_ptr<PackageRecord>& p) {
-                               return p.get() == record;
-                           });
-    if (it == packages.end()) return nullptr;
-    std::unique_ptr<PackageRecord> owned = std::move(*it);
-    packages.erase(it);
-    return owned;
-}
-
-PackageRecord* InstallContext::append(std::unique_ptr<PackageRecord> record) {
-    packages.push_back(std::move(record));
-    return packages.back().get();
 }

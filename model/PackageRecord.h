@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 
 // Bits of PackageInfo::flags.
 constexpr uint32_t kFlagBootImage = 1;   // the package carries the boot image

@@ -1,4 +1,4 @@
-#include "driver/FlashProbes.h"
+#include "platform/FlashProbes.h"
 
 #include <fcntl.h>
 #include <mtd/mtd-user.h>

@@ -1,8 +1,8 @@
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 
 #include <cstdio>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 std::string formatVersion(VersionNumber v) {
     unsigned major = v >> 24;
