@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "install/ApplyPlan.h"
 #include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "planning/Eligibility.h"
-#include "planning/StreamInstall.h"
+#include "install/StreamInstall.h"
 
 constexpr const char* kUsageLine = "usage: installer [-q] [-r <root>] [-]";
 constexpr const char* kPackagesChangedMarker = "/flash/PCKGS_CHANGED";

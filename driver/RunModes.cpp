@@ -8,10 +8,11 @@
 
 #include "driver/Cleanup.h"
 #include "driver/PackageListing.h"
+#include "install/ApplyPlan.h"
+#include "install/PackageRemoval.h"
+#include "install/StreamInstall.h"
 #include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
-#include "planning/PackageRemoval.h"
-#include "planning/StreamInstall.h"
 #include "platform/FileInput.h"
 #include "platform/FileOutput.h"
 #include "platform/StopSignals.h"

@@ -1,5 +1,6 @@
 #include "driver/RunModes.h"
 #include "driver/UpgradeRun.h"
+#include "install/ApplyPlan.h"
 #include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "platform/StopSignals.h"

@@ -11,8 +11,8 @@
 
 #include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
-#include "planning/PackageRemoval.h"
-#include "planning/StreamInstall.h"
+#include "install/PackageRemoval.h"
+#include "install/StreamInstall.h"
 #include "platform/FileInput.h"
 #include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"

@@ -12,6 +12,7 @@
 #include "driver/PackageListing.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/PrivateRoot.h"
+#include "install/ApplyPlan.h"
 #include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "transaction/FsTransaction.h"

@@ -20,10 +20,11 @@
 #include "database/PackageDatabase.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/PrivateRoot.h"
+#include "install/ApplyPlan.h"
+#include "install/StreamInstall.h"
 #include "model/InstallContext.h"
 #include "package/PartReader.h"
 #include "planning/ChangePlanning.h"
-#include "planning/StreamInstall.h"
 #include "transaction/FsTransaction.h"
 
 // The commit flushes every file system of the machine, twice, which would make

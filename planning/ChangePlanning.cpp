@@ -4,7 +4,6 @@
 
 #include "model/InstallContext.h"
 #include "planning/Eligibility.h"
-#include "planning/PackageRemoval.h"
 #include "planning/PlanLookup.h"
 
 namespace {
@@ -48,16 +47,6 @@ bool runPlan(InstallContext& context, IndexedLookup& lookup, std::vector<Package
 }
 
 }  // namespace
-
-bool applyPlan(InstallContext& context, FsTransaction& transaction, int verbosity) {
-    std::vector<PackageRecord*> removal;
-    std::vector<PackageRecord*> enable;
-    if (!planChanges(context, removal, enable, verbosity != 0)) return false;
-    bool changing = !removal.empty() || !enable.empty();
-    disableOrUninstallPackages(context, transaction, removal, verbosity);
-    enablePackages(context, transaction, enable, verbosity);
-    return changing;
-}
 
 bool planChanges(InstallContext& context, std::vector<PackageRecord*>& removal,
                  std::vector<PackageRecord*>& enable, bool report) {

@@ -9,9 +9,6 @@ class InstallContext;
 class FsTransaction;
 class PackageFile;
 
-// Plans and stages the changes; true when the plan was accepted and changes
-// at least one package.
-bool applyPlan(InstallContext& context, FsTransaction& transaction, int verbosity);
 // Refused (false, every pending action reset) when nothing would stay active.
 bool planChanges(InstallContext& context, std::vector<PackageRecord*>& removal,
                  std::vector<PackageRecord*>& enable, bool report);

@@ -7,9 +7,10 @@
 #include <sstream>
 
 #include "PackageSetText.h"
+#include "install/ApplyPlan.h"
+#include "install/PackageRemoval.h"
 #include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
-#include "planning/PackageRemoval.h"
 #include "support/Sandbox.h"
 #include "transaction/FsTransaction.h"
 

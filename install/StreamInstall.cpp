@@ -1,10 +1,13 @@
-#include "planning/StreamInstall.h"
+#include "install/StreamInstall.h"
 
 #include <cerrno>
 #include <cstdlib>
 
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
+#include "install/ApplyPlan.h"
+#include "install/MultiPackage.h"
+#include "install/PackageRemoval.h"
 #include "model/InstallContext.h"
 #include "model/PackageReports.h"
 #include "package/FileContainer.h"
@@ -12,8 +15,6 @@
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
 #include "planning/ChangePlanning.h"
-#include "planning/MultiPackage.h"
-#include "planning/PackageRemoval.h"
 #include "signature/SignatureVerifier.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/TempFiles.h"

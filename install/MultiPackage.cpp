@@ -1,4 +1,4 @@
-#include "planning/MultiPackage.h"
+#include "install/MultiPackage.h"
 
 #include <memory>
 #include <set>
@@ -6,12 +6,13 @@
 
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
+#include "install/ApplyPlan.h"
+#include "install/PackageRemoval.h"
 #include "model/InstallContext.h"
 #include "model/PackageReports.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
 #include "planning/ChangePlanning.h"
-#include "planning/PackageRemoval.h"
 
 namespace {
 

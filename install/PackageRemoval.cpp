@@ -1,6 +1,6 @@
 // Carrying out what the planner decided: state files for enabling and
 // disabling, and the removal of everything an uninstalled package left on flash.
-#include "planning/PackageRemoval.h"
+#include "install/PackageRemoval.h"
 
 #include <sys/stat.h>
 
