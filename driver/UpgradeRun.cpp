@@ -9,10 +9,10 @@
 #include <set>
 #include <unordered_map>
 
-#include "model/InstallContext.h"
-#include "planning/ChangePlanning.h"
 #include "install/PackageRemoval.h"
 #include "install/StreamInstall.h"
+#include "model/InstallContext.h"
+#include "planning/ChangePlanning.h"
 #include "platform/FileInput.h"
 #include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"
@@ -112,6 +112,36 @@ PackageRecord* lookupPackage(InstallContext& context, const std::string& name) {
     return preferEnabled(NameIndex(context).reached(name));
 }
 
+namespace {
+
+// The states the user chose, and the names (of packages and what they provide)
+// that were enabled before the upgrade.
+void noteStates(InstallContext& context, UserStateMap& userStates,
+                std::set<std::string>& wasEnabled) {
+    for (const auto& record : context.packages) {
+        if (record->userForced) userStates.emplace(record->name, record->disabled);
+        if (!record->disabled) {
+            wasEnabled.insert(record->name);
+            for (const PackageRange& p : record->provides) wasEnabled.insert(p.name);
+        }
+    }
+}
+
+// What was enabled before and came out disabled is enabled again, unless an
+// enabled package excludes it.
+void reenable(InstallContext& context, FsTransaction& transaction,
+              const std::set<std::string>& wasEnabled) {
+    std::vector<PackageRecord*> list;
+    NameIndex index(context);
+    for (const std::string& name : wasEnabled) {
+        PackageRecord* record = preferEnabled(index.reached(name));
+        if (record && record->disabled && !findExcluder(context, *record)) list.push_back(record);
+    }
+    enablePackages(context, transaction, list, 1);
+}
+
+}  // namespace
+
 UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
     struct stat st;
     if (stat(kDowngradeMarker, &st) == 0) {
@@ -135,13 +165,7 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
 
     UserStateMap userStates;
     std::set<std::string> wasEnabled;
-    for (const auto& record : context.packages) {
-        if (record->userForced) userStates.emplace(record->name, record->disabled);
-        if (!record->disabled) {
-            wasEnabled.insert(record->name);
-            for (const PackageRange& p : record->provides) wasEnabled.insert(p.name);
-        }
-    }
+    noteStates(context, userStates, wasEnabled);
 
     if (!candidates.empty()) context.console.reservePostLog();
 
@@ -169,14 +193,7 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
             placeCandidateImage(transaction, *candidate, bootImage);
     }
 
-    std::vector<PackageRecord*> reenable;
-    NameIndex index(context);
-    for (const std::string& name : wasEnabled) {
-        PackageRecord* record = preferEnabled(index.reached(name));
-        if (record && record->disabled && !findExcluder(context, *record))
-            reenable.push_back(record);
-    }
-    enablePackages(context, transaction, reenable, 1);
+    reenable(context, transaction, wasEnabled);
 
     if (context.packages.empty()) {
         context.console.reportError("router installation failed!!!");

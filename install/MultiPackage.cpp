@@ -24,6 +24,52 @@ std::unique_ptr<PackageRecord> defaultOffRecord(const std::string& memberName) {
     return record;
 }
 
+// Members named in the default-off part install disabled unless the user chose
+// their state.
+void addDefaultOffRecords(InstallContext& context, PartReader& reader,
+                          const UserStateMap& userStates) {
+    std::vector<PackageRange> defaultOff;
+    readDependencyList(reader, defaultOff);
+    for (const PackageRange& entry : defaultOff)
+        if (userStates.find(entry.name) == userStates.end())
+            context.append(defaultOffRecord(entry.name));
+    reader.nextPart();
+}
+
+struct MemberRun {
+    InstallContext& context;
+    FsTransaction& transaction;
+    PartReader& reader;
+    InstallFlags flags;
+    const UserStateMap& userStates;
+    const PackageRange& bundleRef;
+};
+
+// Installs the members that follow; counts those installed, omitted or already
+// present in handled and takes their names out of oldMembers. False when a
+// member failed.
+bool installMembers(MemberRun& run, std::set<std::string>& oldMembers, int& handled,
+                    bool* outBootImage) {
+    while (run.reader.currentType == kPartHeader) {
+        bool memberBoot = false;
+        PackageInstallResult member =
+            installPackage(run.context, run.transaction, run.reader, run.flags, run.userStates,
+                           &run.bundleRef, nullptr, &memberBoot);
+        if (member.outcome == InstallOutcome::Failed) {
+            // A damaged member must not let the rest of the bundle pass as
+            // installed, nor mark the unread members' old versions for removal.
+            return false;
+        }
+        bool counted = member.outcome == InstallOutcome::Installed ||
+                       member.outcome == InstallOutcome::Omitted || member.record != nullptr;
+        if (!counted) continue;
+        ++handled;
+        oldMembers.erase(member.name);
+        if (outBootImage && memberBoot) *outBootImage = true;
+    }
+    return true;
+}
+
 }  // namespace
 
 int installMultiPackage(InstallContext& context, FsTransaction& transaction, PartReader& reader,
@@ -68,32 +114,11 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
     for (const auto& record : context.packages)
         if (record->bundle.name == bundleRef.name) oldMembers.insert(record->name);
 
-    if (reader.currentType == kPartDefaultOff) {
-        std::vector<PackageRange> defaultOff;
-        readDependencyList(reader, defaultOff);
-        for (const PackageRange& entry : defaultOff)
-            if (userStates.find(entry.name) == userStates.end())
-                context.append(defaultOffRecord(entry.name));
-        reader.nextPart();
-    }
+    if (reader.currentType == kPartDefaultOff) addDefaultOffRecords(context, reader, userStates);
 
     int handled = 0;
-    while (reader.currentType == kPartHeader) {
-        bool memberBoot = false;
-        PackageInstallResult member = installPackage(context, transaction, reader, flags,
-                                                     userStates, &bundleRef, nullptr, &memberBoot);
-        if (member.outcome == InstallOutcome::Failed) {
-            // A damaged member must not let the rest of the bundle pass as
-            // installed, nor mark the unread members' old versions for removal.
-            return kBundleUnreadable;
-        }
-        bool counted = member.outcome == InstallOutcome::Installed ||
-                       member.outcome == InstallOutcome::Omitted || member.record != nullptr;
-        if (!counted) continue;
-        ++handled;
-        oldMembers.erase(member.name);
-        if (outBootImage && memberBoot) *outBootImage = true;
-    }
+    MemberRun run{context, transaction, reader, flags, userStates, bundleRef};
+    if (!installMembers(run, oldMembers, handled, outBootImage)) return kBundleUnreadable;
     // The members must run to the end of the stream as its file header declares
     // it. A stream cut short, or a part where a member header should be, has
     // lost members: installing the ones that arrived would pass a damaged

@@ -43,6 +43,27 @@ void skipImagePart(Reporter& reporter, PackageRecord& record, PartReader& reader
     reader.nextPart();
 }
 
+// The state the user chose for the package, if any; enabled otherwise.
+void applyUserState(PackageRecord& record, const UserStateMap& userStates) {
+    auto forced = userStates.find(record.name);
+    if (forced != userStates.end()) {
+        record.disabled = forced->second;
+        record.userForced = true;
+    } else {
+        record.disabled = false;
+    }
+}
+
+// A recorded package takes the place of the installed one of its name.
+void removeReplaced(InstallContext& context, FsTransaction& transaction, const PartReader& reader,
+                    const std::string& name) {
+    if (reader.isUnrecorded()) return;
+    if (PackageRecord* old = findByName(context, name)) {
+        removePackage(*old, transaction);
+        context.release(old);
+    }
+}
+
 }  // namespace
 
 bool imageCopyWritten(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
@@ -120,13 +141,7 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
         return result;
     }
 
-    auto forced = userStates.find(record->name);
-    if (forced != userStates.end()) {
-        record->disabled = forced->second;
-        record->userForced = true;
-    } else {
-        record->disabled = false;
-    }
+    applyUserState(*record, userStates);
     if (check.has(kCheckConflict)) {
         check = check.without(kCheckConflict);
         record->disabled = true;
@@ -140,12 +155,7 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
         return result;
     }
 
-    if (!reader.isUnrecorded()) {
-        if (PackageRecord* old = findByName(context, record->name)) {
-            removePackage(*old, transaction);
-            context.release(old);
-        }
-    }
+    removeReplaced(context, transaction, reader, record->name);
     if (!installContents(context, *record, transaction, reader)) return result;
 
     bool bootFlag = (record->flags & kFlagBootImage) != 0;

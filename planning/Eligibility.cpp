@@ -75,15 +75,16 @@ bool checkSystemPackage(InstallContext& context, const PackageInfo& package, boo
     return true;
 }
 
-CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
-                         InstallFlags flags, bool* sameAsInstalled) {
-    CheckResult result;
-    // Once one message is out, the rest of the checks only set bits.
-    bool reported = false;
-    if (sameAsInstalled) *sameAsInstalled = false;
-    const std::string shown = nameWithVersion(package);
-    const bool quietChecks = flags.has(kQuietChecks);
+namespace {
 
+// The installed package of the same name against the new one: an upgrade, a
+// downgrade (reported unless allowed), a reinstall in or out of a bundle, or
+// the same package (reported).
+CheckResult checkAgainstInstalled(InstallContext& context, const PackageInfo& package,
+                                  bool inBundle, InstallFlags flags, bool& reported,
+                                  bool* sameAsInstalled) {
+    CheckResult result;
+    const std::string shown = nameWithVersion(package);
     if (PackageRecord* installed = findByName(context, package.name)) {
         int c = compareVersions(package, *installed);
         if (c < 0) {
@@ -108,6 +109,21 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
             result = kCheckUpgrade;
         }
     }
+    return result;
+}
+
+}  // namespace
+
+CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
+                         InstallFlags flags, bool* sameAsInstalled) {
+    // Once one message is out, the rest of the checks only set bits.
+    bool reported = false;
+    if (sameAsInstalled) *sameAsInstalled = false;
+    const std::string shown = nameWithVersion(package);
+    const bool quietChecks = flags.has(kQuietChecks);
+
+    CheckResult result =
+        checkAgainstInstalled(context, package, inBundle, flags, reported, sameAsInstalled);
 
     if (isSystemPackageName(package.name)) {
         bool report = !reported && !quietChecks;
