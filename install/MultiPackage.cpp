@@ -70,22 +70,30 @@ bool installMembers(MemberRun& run, std::set<std::string>& oldMembers, int& hand
     return true;
 }
 
+// The bundle's own header; null, reported when its texts are damaged, when it
+// cannot be read or names no safe package.
+std::unique_ptr<PackageRecord> readBundleHeader(InstallContext& context, PartReader& reader) {
+    auto bundle = std::make_unique<PackageRecord>();
+    bool brokenText = false;
+    if (!parsePackageHeader(*bundle, reader, &brokenText)) {
+        if (brokenText) reportBrokenPackage(context.console, *bundle);
+        return nullptr;
+    }
+    if (!isSafePackageName(bundle->name)) {
+        reportBrokenPackage(context.console, *bundle);
+        return nullptr;
+    }
+    return bundle;
+}
+
 }  // namespace
 
 int installMultiPackage(InstallContext& context, FsTransaction& transaction, PartReader& reader,
                         InstallFlags flags, const UserStateMap& userStates,
                         std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted) {
     if (outBootImage) *outBootImage = false;
-    auto bundle = std::make_unique<PackageRecord>();
-    bool brokenText = false;
-    if (!parsePackageHeader(*bundle, reader, &brokenText)) {
-        if (brokenText) reportBrokenPackage(context.console, *bundle);
-        return kBundleUnreadable;
-    }
-    if (!isSafePackageName(bundle->name)) {
-        reportBrokenPackage(context.console, *bundle);
-        return kBundleUnreadable;
-    }
+    std::unique_ptr<PackageRecord> bundle = readBundleHeader(context, reader);
+    if (!bundle) return kBundleUnreadable;
     if (reader.currentType == kPartImage) reader.nextPart();
     if (bundle->hasImagePart && outDatabaseDir) *outDatabaseDir = packageDirectory(*bundle);
 

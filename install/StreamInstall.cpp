@@ -64,6 +64,19 @@ void removeReplaced(InstallContext& context, FsTransaction& transaction, const P
     }
 }
 
+// The package's header, in the bundle it comes with; null, reported when its
+// texts are damaged, when it cannot be read.
+std::unique_ptr<PackageRecord> readHeader(InstallContext& context, PartReader& reader,
+                                          const PackageRange* bundleRef) {
+    auto record = std::make_unique<PackageRecord>();
+    bool brokenText = false;
+    bool parsed = parsePackageHeader(*record, reader, &brokenText);
+    if (bundleRef != nullptr) record->bundle = *bundleRef;
+    if (parsed) return record;
+    if (brokenText) reportBrokenPackage(context.console, *record);
+    return nullptr;
+}
+
 }  // namespace
 
 bool imageCopyWritten(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
@@ -112,16 +125,10 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
                                     const UserStateMap& userStates, const PackageRange* bundleRef,
                                     std::string* outDatabaseDir, bool* outBootImage) {
     PackageInstallResult result;
-    auto record = std::make_unique<PackageRecord>();
     bool inBundle = bundleRef != nullptr;
-    bool brokenText = false;
-    if (!parsePackageHeader(*record, reader, &brokenText)) {
-        if (inBundle) record->bundle = *bundleRef;
-        if (brokenText) reportBrokenPackage(context.console, *record);
-        return result;
-    }
+    std::unique_ptr<PackageRecord> record = readHeader(context, reader, bundleRef);
+    if (!record) return result;
     result.name = record->name;
-    if (inBundle) record->bundle = *bundleRef;
     if (!isSafePackageName(record->name)) {
         reportBrokenPackage(context.console, *record);
         return result;
