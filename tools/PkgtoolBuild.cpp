@@ -74,6 +74,16 @@ void printHelp(const Console& console) {
                 << kBuildStatusHelp;
 }
 
+// What is wrong with the choice of files to package, or null.
+const char* sourceMisuse(const ParsedArgs& args, bool noFiles) {
+    const std::vector<std::string>& positional = args.positional();
+    if (positional.size() > 1) return "more than one DIRECTORY given";
+    if (noFiles && !positional.empty()) return "--no-files and a DIRECTORY exclude each other";
+    if (!noFiles && positional.empty()) return "no DIRECTORY given (or --no-files)";
+    if (noFiles && args.has("class")) return "--class needs a DIRECTORY";
+    return nullptr;
+}
+
 }  // namespace
 
 int runBuild(const std::vector<std::string>& argv, const Console& console) {
@@ -90,13 +100,8 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     if (!readHeaderOptions(args, header, &why)) return usageError(console, "build", why);
     const std::vector<std::string>& positional = args.positional();
     bool noFiles = args.has("no-files");
-    if (positional.size() > 1) return usageError(console, "build", "more than one DIRECTORY given");
-    if (noFiles && !positional.empty())
-        return usageError(console, "build", "--no-files and a DIRECTORY exclude each other");
-    if (!noFiles && positional.empty())
-        return usageError(console, "build", "no DIRECTORY given (or --no-files)");
-    if (noFiles && args.has("class"))
-        return usageError(console, "build", "--class needs a DIRECTORY");
+    if (const char* misuse = sourceMisuse(args, noFiles))
+        return usageError(console, "build", misuse);
     std::string output = args.value("output");
     if (output.empty()) return usageError(console, "build", "no output file given (-o FILE)");
 
@@ -111,17 +116,8 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     if (status != kExitOk) return status;
 
     pkgwriter::PackageRecipe recipe;
-    recipe.name = header.name;
-    recipe.version = header.version;
-    recipe.buildTime = header.buildTime;
-    recipe.flags = header.flags;
+    applyHeaderOptions(header, recipe);
     recipe.unrecorded = args.has("unrecorded");
-    recipe.architecture = header.architecture;
-    recipe.description = header.description;
-    recipe.note = header.note;
-    recipe.dependencies = header.dependencies;
-    recipe.provides = header.provides;
-    recipe.conflicts = header.conflicts;
     recipe.hasContainer = !noFiles;
     if (!noFiles) {
         status = readTree(positional[0], recipe.files, &why);

@@ -76,6 +76,21 @@ int readMember(const std::string& path, const std::vector<PublicKey>& keys, cons
     return kExitOk;
 }
 
+// Reads every member package given, each verified against the keys; their
+// names must differ.
+int readMembers(const ParsedArgs& args, const std::vector<PublicKey>& keys, const Console& console,
+                std::vector<std::string>& members, std::set<std::string>& names) {
+    for (const std::string& path : args.positional()) {
+        std::string bytes, name;
+        int status = readMember(path, keys, console, bytes, name);
+        if (status != kExitOk) return status;
+        if (!names.insert(name).second)
+            return usageError(console, "bundle", "two members are named \"" + name + "\"");
+        members.push_back(std::move(bytes));
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int runBundle(const std::vector<std::string>& argv, const Console& console) {
@@ -102,30 +117,15 @@ int runBundle(const std::vector<std::string>& argv, const Console& console) {
 
     std::vector<std::string> members;
     std::set<std::string> names;
-    for (const std::string& path : args.positional()) {
-        std::string bytes, name;
-        int status = readMember(path, keys, console, bytes, name);
-        if (status != kExitOk) return status;
-        if (!names.insert(name).second)
-            return usageError(console, "bundle", "two members are named \"" + name + "\"");
-        members.push_back(std::move(bytes));
-    }
+    int status = readMembers(args, keys, console, members, names);
+    if (status != kExitOk) return status;
     for (const std::string& name : args.values("default-off"))
         if (names.count(name) == 0)
             return usageError(console, "bundle",
                               "--default-off " + name + ": no member of that name");
 
     pkgwriter::BundleRecipe recipe;
-    recipe.name = header.name;
-    recipe.version = header.version;
-    recipe.buildTime = header.buildTime;
-    recipe.flags = header.flags;
-    recipe.architecture = header.architecture;
-    recipe.description = header.description;
-    recipe.note = header.note;
-    recipe.dependencies = header.dependencies;
-    recipe.provides = header.provides;
-    recipe.conflicts = header.conflicts;
+    applyHeaderOptions(header, recipe);
     recipe.defaultOff = args.values("default-off");
     if (args.has("image")) {
         std::string image;

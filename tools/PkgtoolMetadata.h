@@ -25,6 +25,21 @@ struct HeaderOptions {
     std::optional<uint32_t> flags;
 };
 
+// Copies the header fields into a package's or a bundle's recipe.
+template <typename Recipe>
+void applyHeaderOptions(const HeaderOptions& header, Recipe& recipe) {
+    recipe.name = header.name;
+    recipe.version = header.version;
+    recipe.buildTime = header.buildTime;
+    recipe.flags = header.flags;
+    recipe.architecture = header.architecture;
+    recipe.description = header.description;
+    recipe.note = header.note;
+    recipe.dependencies = header.dependencies;
+    recipe.provides = header.provides;
+    recipe.conflicts = header.conflicts;
+}
+
 // The option recipes of HeaderOptions, to append to a subcommand's own.
 const std::vector<OptionRecipe>& headerOptionRecipes();
 
