@@ -11,6 +11,7 @@
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
 #include "platform/FileInput.h"
+#include "platform/Handles.h"
 
 namespace {
 
@@ -71,17 +72,19 @@ void scanImage(std::unique_ptr<PackageRecord> record, std::istream& image,
 // Directory entries, in directory order, without hidden ones; false when the
 // directory cannot be opened or read to its end (errno tells why).
 bool listEntries(std::vector<std::string>& names) {
-    DIR* directory = opendir(kDatabaseRoot);
-    if (!directory) return false;
-    for (;;) {
-        errno = 0;
-        dirent* entry = readdir(directory);
-        if (!entry) break;
-        if (!isHidden(entry->d_name) && !isStreamImageCopy(entry->d_name))
-            names.push_back(entry->d_name);
+    int error;
+    {
+        DirHandle directory(opendir(kDatabaseRoot));
+        if (!directory) return false;
+        for (;;) {
+            errno = 0;
+            dirent* entry = readdir(directory.get());
+            if (!entry) break;
+            if (!isHidden(entry->d_name) && !isStreamImageCopy(entry->d_name))
+                names.push_back(entry->d_name);
+        }
+        error = errno;
     }
-    int error = errno;
-    closedir(directory);
     errno = error != 0 ? error : 0;
     return error == 0;
 }

@@ -14,6 +14,7 @@
 #include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "platform/FileInput.h"
+#include "platform/Handles.h"
 #include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"
 
@@ -80,7 +81,7 @@ void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidat
 
 bool scanPackageDir(InstallContext& context, const std::string& directory,
                     std::vector<std::unique_ptr<PackageFile>>& candidates) {
-    DIR* dir = opendir(directory.c_str());
+    DirHandle dir(opendir(directory.c_str()));
     if (!dir) {
         // A missing directory holds nothing; one that fails to open is a fault.
         if (errno == ENOENT || errno == ENOTDIR) return true;
@@ -88,7 +89,7 @@ bool scanPackageDir(InstallContext& context, const std::string& directory,
         return false;
     }
     bool readable = true;
-    while (dirent* entry = readdir(dir)) {
+    while (dirent* entry = readdir(dir.get())) {
         std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;
         std::string path = directory + name;
@@ -104,7 +105,6 @@ bool scanPackageDir(InstallContext& context, const std::string& directory,
         }
         candidates.push_back(std::move(file));
     }
-    closedir(dir);
     return readable;
 }
 

@@ -1,35 +1,11 @@
 // Whether a package read from a stream may be installed next to the installed set.
 #include "planning/Eligibility.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
 #include "model/InstallContext.h"
 #include "planning/PlanLookup.h"
 #include "platform/FlashProbes.h"
 
 namespace {
-
-// Argument block of the board's minimum-version request; handed to the driver
-// in host byte order, so a plain struct is the wire form.
-struct MinVersionRequest {
-    uint16_t word0;
-    uint16_t word1;
-    uint32_t result;
-};
-static_assert(sizeof(MinVersionRequest) == 8, "the board driver expects an 8-byte block");
-
-VersionNumber boardMinSystemVersion() {
-    MinVersionRequest request{kMinVersionQueryWord0, kMinVersionQueryWord1, 0};
-    int fd = ::open(kBoardFlashDevice, O_RDWR);
-    if (fd < 0) return 0;
-    // The driver leaves the word at 0 when it has no minimum; its return value
-    // says nothing more.
-    (void)::ioctl(fd, kMinSystemVersionRequest, &request);
-    ::close(fd);
-    return request.result;
-}
 
 // Replaceable so that tests can play boards with a minimum version.
 MinSystemVersionQuery minVersionQuery = boardMinSystemVersion;

@@ -18,11 +18,6 @@ constexpr int kCandidateInactive = 3;  // only disabled (or being disabled) cand
 // System packages older than this cannot live on flash with large erase blocks.
 constexpr VersionNumber kLargeEraseMinVersion = 0x03146302;  // 3.20rc2
 
-// The board's answer block for kMinSystemVersionRequest: {u16, u16, u32 result}
-// in host order.
-constexpr uint16_t kMinVersionQueryWord0 = 4;
-constexpr uint16_t kMinVersionQueryWord1 = 37;
-
 // First record in list order with that name; null / -1 when absent.
 PackageRecord* findByName(InstallContext& context, const std::string& name);
 int findIndexByName(InstallContext& context, const std::string& name);

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/Handles.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -18,13 +19,14 @@ bool removeTarget(const std::string& target) {
         perror("unlink");
         return false;
     }
-    DIR* dir = opendir(target.c_str());
-    if (!dir) return true;
-    while (const dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
-        unlink((target + "/" + entry->d_name).c_str());
+    {
+        DirHandle dir(opendir(target.c_str()));
+        if (!dir) return true;
+        while (const dirent* entry = readdir(dir.get())) {
+            if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
+            unlink((target + "/" + entry->d_name).c_str());
+        }
     }
-    closedir(dir);
     rmdir(target.c_str());
     return true;
 }
