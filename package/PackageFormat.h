@@ -31,6 +31,10 @@ enum PartType : int32_t {
     kPartAuxText = 24,
 };
 
+// Signature part payload: the digest of the signed message (20 bytes), r (16)
+// and s (32).
+constexpr size_t kSignaturePayloadSize = 68;
+
 // Names are NUL-padded fields of this size.
 constexpr size_t kNameFieldSize = 16;
 

@@ -154,13 +154,13 @@ std::string signaturePayload(const std::string& digest, const std::string* secre
         return pkgsign::signDigest(*secretKey, reinterpret_cast<const uint8_t*>(digest.data()));
     }
     std::string out = digest.substr(0, SHA1::kDigestSize);
-    out.resize(pkgsign::kSignaturePayloadSize, '\0');
+    out.resize(kSignaturePayloadSize, '\0');
     return out;
 }
 
 void signParts(std::vector<Part>& parts, const std::string* secretKey) {
     if (!parts.empty() && parts.back().type == kPartSignature) parts.pop_back();
-    std::string digest = packageDigest(parts, pkgsign::kSignaturePayloadSize);
+    std::string digest = packageDigest(parts, kSignaturePayloadSize);
     parts.push_back({kPartSignature, signaturePayload(digest, secretKey)});
 }
 

@@ -91,7 +91,7 @@ std::string serializeParts(const std::vector<Part>& parts);
 // last type-1 part in partsBeforeSignature (or the first part when there is none)
 // through the 6-byte header of a signature part of signatureLength bytes.
 std::string packageDigest(const std::vector<Part>& partsBeforeSignature,
-                          uint32_t signatureLength = pkgsign::kSignaturePayloadSize);
+                          uint32_t signatureLength = kSignaturePayloadSize);
 // The 68-byte signature payload for a digest; secretKey may be null.
 std::string signaturePayload(const std::string& digest, const std::string* secretKey);
 // Drops a trailing signature part, if any, and appends a fresh one computed over
