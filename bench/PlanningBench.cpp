@@ -29,19 +29,13 @@ VersionNumber versionOf(int i) {
     return makeVersion(static_cast<uint8_t>(1 + i % 7), static_cast<uint8_t>(i % 13), 'f', 0);
 }
 
-void buildSet(InstallContext& context, int count, Scenario scenario) {
-    std::mt19937 rng(12345u + static_cast<unsigned>(count));
+using Records = std::vector<std::unique_ptr<PackageRecord>>;
+
+// Chains over consecutive numbers: one long chain of longChain links at the
+// start, the rest in chains of 2 to 20 links.
+void linkChains(Records& records, int longChain, std::mt19937& rng) {
     auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
-    std::vector<std::unique_ptr<PackageRecord>> records;
-    for (int i = 0; i < count; ++i) {
-        auto r = std::make_unique<PackageRecord>(packageName(i));
-        r->version = versionOf(i);
-        r->buildTime = static_cast<uint32_t>(1000 + i);
-        records.push_back(std::move(r));
-    }
-    // Chains over consecutive numbers: one long chain of a quarter of the set,
-    // the rest in chains of 2 to 20 links.
-    const int longChain = std::max(2, count / 4);
+    const int count = static_cast<int>(records.size());
     int start = 0;
     while (start < count) {
         int length = start == 0 ? longChain : 2 + pick(19);
@@ -64,6 +58,20 @@ void buildSet(InstallContext& context, int count, Scenario scenario) {
         }
         start = end;
     }
+}
+
+void buildSet(InstallContext& context, int count, Scenario scenario) {
+    std::mt19937 rng(12345u + static_cast<unsigned>(count));
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    std::vector<std::unique_ptr<PackageRecord>> records;
+    for (int i = 0; i < count; ++i) {
+        auto r = std::make_unique<PackageRecord>(packageName(i));
+        r->version = versionOf(i);
+        r->buildTime = static_cast<uint32_t>(1000 + i);
+        records.push_back(std::move(r));
+    }
+    const int longChain = std::max(2, count / 4);
+    linkChains(records, longChain, rng);
     // A consistent installed set: shared services whose enabled providers have
     // equal precedences, disabled alternatives that yield to them, and
     // conflicts that only hit disabled packages. Disabled packages are chain
