@@ -4,7 +4,6 @@
 
 #include "install/ApplyPlan.h"
 #include "model/InstallContext.h"
-#include "planning/ChangePlanning.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // exit status.
 #include <string>
 
-#include "planning/Eligibility.h"
 #include "install/StreamInstall.h"
+#include "planning/Eligibility.h"
 
 constexpr const char* kUsageLine = "usage: installer [-q] [-r <root>] [-]";
 constexpr const char* kPackagesChangedMarker = "/flash/PCKGS_CHANGED";

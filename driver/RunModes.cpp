@@ -12,7 +12,6 @@
 #include "install/PackageRemoval.h"
 #include "install/StreamInstall.h"
 #include "model/InstallContext.h"
-#include "planning/ChangePlanning.h"
 #include "platform/FileInput.h"
 #include "platform/FileOutput.h"
 #include "platform/StopSignals.h"

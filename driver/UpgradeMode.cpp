@@ -2,7 +2,6 @@
 #include "driver/UpgradeRun.h"
 #include "install/ApplyPlan.h"
 #include "model/InstallContext.h"
-#include "planning/ChangePlanning.h"
 #include "platform/StopSignals.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/Manifest.h"

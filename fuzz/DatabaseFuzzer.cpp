@@ -14,7 +14,6 @@
 #include "fuzz/PrivateRoot.h"
 #include "install/ApplyPlan.h"
 #include "model/InstallContext.h"
-#include "planning/ChangePlanning.h"
 #include "transaction/FsTransaction.h"
 
 namespace {

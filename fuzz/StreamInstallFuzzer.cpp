@@ -24,7 +24,6 @@
 #include "install/StreamInstall.h"
 #include "model/InstallContext.h"
 #include "package/PartReader.h"
-#include "planning/ChangePlanning.h"
 #include "transaction/FsTransaction.h"
 
 // The commit flushes every file system of the machine, twice, which would make

@@ -12,7 +12,6 @@
 #include "model/PackageReports.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
-#include "planning/ChangePlanning.h"
 
 namespace {
 

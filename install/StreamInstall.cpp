@@ -14,7 +14,6 @@
 #include "package/InstallProgress.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
-#include "planning/ChangePlanning.h"
 #include "signature/SignatureVerifier.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/TempFiles.h"

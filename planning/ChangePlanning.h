@@ -1,12 +1,11 @@
 #pragma once
-// Turns pending actions into a consistent plan and carries it out; also chooses
-// and orders candidate packages.
+// Turns pending actions into a consistent plan; also chooses and orders
+// candidate packages.
 #include <vector>
 
 #include "model/PackageRecord.h"
 
 class InstallContext;
-class FsTransaction;
 class PackageFile;
 
 // Refused (false, every pending action reset) when nothing would stay active.
@@ -17,4 +16,5 @@ bool planChanges(InstallContext& context, std::vector<PackageRecord*>& removal,
 template <typename Record>
 void selectCandidates(InstallContext& context, std::vector<Record*>& list, bool preferOlder,
                       bool report);
+// Some record is kept active or is to be enabled.
 bool anyWillBeActive(InstallContext& context);
