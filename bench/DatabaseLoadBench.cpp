@@ -16,10 +16,9 @@
 #include <string>
 
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
-#include "tools/PackageWriter.h"
-
+#include "model/InstallContext.h"
 #include "support/Sandbox.h"
+#include "tools/PackageWriter.h"
 
 namespace {
 
@@ -30,8 +29,6 @@ constexpr int kPackageCount = 50;
 constexpr uint32_t kImageSize = 16u << 20;
 constexpr uint64_t kReadBudget = 1u << 20;
 constexpr size_t kSparseChunk = 65536;
-
-
 
 // Zero runs become holes, so fifty 16 MiB images take little disk.
 bool writeSparse(const std::string& path, const std::string& bytes) {
@@ -111,7 +108,7 @@ bool loadInChild(const std::string& root, LoadResult& result) {
         if (io < 0 || chroot(root.c_str()) != 0 || chdir("/") != 0) _exit(1);
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         uint64_t before = 0;
         uint64_t after = 0;
         bool measured = readChar(io, before);

@@ -17,24 +17,15 @@
 #include <set>
 #include <string>
 
+#include "package/PackageFormat.h"
 #include "platform/ByteOrder.h"
 #include "platform/Sha1.h"
+#include "transaction/DatabasePaths.h"
 
 namespace {
 
 constexpr size_t kReadBlock = 65536;
 constexpr size_t kInflateBlock = 65536;
-constexpr size_t kFileHeaderSize = 8;
-constexpr size_t kPartHeaderSize = 6;
-constexpr size_t kEntryHeaderSize = 30;
-constexpr size_t kEntryClassOffset = 23;
-constexpr size_t kEntrySizeOffset = 24;
-constexpr size_t kEntryNameLengthOffset = 28;
-constexpr uint16_t kContainerPart = 4;
-constexpr uint16_t kModeTypeMask = 0xF000;
-constexpr uint16_t kModeRegular = 0x8000;
-constexpr uint16_t kModePermissions = 07777;
-constexpr const char* kImagePath = "/flash/var/pdb//image";
 
 bool writeAll(int fd, const char* data, size_t n) {
     while (n > 0) {
@@ -200,18 +191,19 @@ bool extractContainer(Source& source, uint32_t length, const std::string& root) 
     ContainerReader container(source, length);
     std::set<std::string> made;
     for (;;) {
-        uint8_t header[kEntryHeaderSize];
+        uint8_t header[kContainerEntryHeaderSize];
         if (!container.readExact(reinterpret_cast<char*>(header), sizeof header)) return true;
-        uint16_t mode = load16le(header);
-        uint32_t size = load32le(header + kEntrySizeOffset);
-        std::string name(load16le(header + kEntryNameLengthOffset), '\0');
+        uint16_t mode = load16le(header + kContainerModeOffset);
+        uint32_t size = load32le(header + kContainerSizeOffset);
+        std::string name(load16le(header + kContainerNameLengthOffset), '\0');
         if (!container.readExact(&name[0], name.size())) return false;
-        bool install = (mode & kModeTypeMask) == kModeRegular && header[kEntryClassOffset] == 0;
+        bool install =
+            (mode & kModeTypeMask) == kModeRegularFile && header[kContainerClassOffset] == 0;
         int fd = -1;
         if (install) {
             std::string target = root + "/flash" + (name[0] == '/' ? "" : "/") + name;
             makeParents(target, made);
-            fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode & kModePermissions);
+            fd = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC, mode & kModePermissionMask);
             if (fd < 0) return false;
         }
         while (size > 0) {
@@ -235,7 +227,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string root = argv[1];
-    const std::string image = root + kImagePath;
+    const std::string image = root + streamImageWritePath();
     int imageFd = open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (imageFd < 0) {
         std::perror(image.c_str());
@@ -248,8 +240,9 @@ int main(int argc, char** argv) {
         uint8_t partHeader[kPartHeaderSize];
         if (!source.readExact(reinterpret_cast<char*>(partHeader), sizeof partHeader)) break;
         uint16_t type = load16le(partHeader);
-        uint32_t length = load32le(partHeader + 2);
-        ok = type == kContainerPart ? extractContainer(source, length, root) : source.skip(length);
+        uint32_t length = load32le(partHeader + kPartLengthOffset);
+        ok = type == kPartFileContainer ? extractContainer(source, length, root)
+                                        : source.skip(length);
     }
     source.drain();
     uint8_t digest[SHA1::kDigestSize];

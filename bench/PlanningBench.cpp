@@ -6,7 +6,6 @@
 //    uninstall; its dependents keep it, through the whole dependency walk.
 //  CascadeFromMissingDependency: the root of the longest chain needs a package
 //    that is not there; the whole chain is uninstalled link by link.
-// The Plain variants run the planner without name indexes, for comparison.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 
 namespace {
@@ -30,19 +29,13 @@ VersionNumber versionOf(int i) {
     return makeVersion(static_cast<uint8_t>(1 + i % 7), static_cast<uint8_t>(i % 13), 'f', 0);
 }
 
-void buildSet(InstallContext& context, int count, Scenario scenario) {
-    std::mt19937 rng(12345u + static_cast<unsigned>(count));
+using Records = std::vector<std::unique_ptr<PackageRecord>>;
+
+// Chains over consecutive numbers: one long chain of longChain links at the
+// start, the rest in chains of 2 to 20 links.
+void linkChains(Records& records, int longChain, std::mt19937& rng) {
     auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
-    std::vector<std::unique_ptr<PackageRecord>> records;
-    for (int i = 0; i < count; ++i) {
-        auto r = std::make_unique<PackageRecord>(packageName(i));
-        r->version = versionOf(i);
-        r->buildTime = static_cast<uint32_t>(1000 + i);
-        records.push_back(std::move(r));
-    }
-    // Chains over consecutive numbers: one long chain of a quarter of the set,
-    // the rest in chains of 2 to 20 links.
-    const int longChain = std::max(2, count / 4);
+    const int count = static_cast<int>(records.size());
     int start = 0;
     while (start < count) {
         int length = start == 0 ? longChain : 2 + pick(19);
@@ -65,6 +58,20 @@ void buildSet(InstallContext& context, int count, Scenario scenario) {
         }
         start = end;
     }
+}
+
+void buildSet(InstallContext& context, int count, Scenario scenario) {
+    std::mt19937 rng(12345u + static_cast<unsigned>(count));
+    auto pick = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
+    std::vector<std::unique_ptr<PackageRecord>> records;
+    for (int i = 0; i < count; ++i) {
+        auto r = std::make_unique<PackageRecord>(packageName(i));
+        r->version = versionOf(i);
+        r->buildTime = static_cast<uint32_t>(1000 + i);
+        records.push_back(std::move(r));
+    }
+    const int longChain = std::max(2, count / 4);
+    linkChains(records, longChain, rng);
     // A consistent installed set: shared services whose enabled providers have
     // equal precedences, disabled alternatives that yield to them, and
     // conflicts that only hit disabled packages. Disabled packages are chain
@@ -95,10 +102,9 @@ void buildSet(InstallContext& context, int count, Scenario scenario) {
     for (auto& r : records) context.append(std::move(r));
 }
 
-template <bool Indexed>
 void planSet(benchmark::State& state, Scenario scenario) {
     InstallContext context;
-    context.quiet = true;
+    context.console.quiet = true;
     buildSet(context, static_cast<int>(state.range(0)), scenario);
     std::vector<PendingAction> initial;
     for (const auto& r : context.packages) initial.push_back(r->pendingAction);
@@ -109,8 +115,7 @@ void planSet(benchmark::State& state, Scenario scenario) {
         std::vector<PackageRecord*> removal;
         std::vector<PackageRecord*> enable;
         state.ResumeTiming();
-        bool accepted = Indexed ? planChanges(context, removal, enable, true)
-                                : planChangesUnindexed(context, removal, enable, true);
+        bool accepted = planChanges(context, removal, enable, true);
         benchmark::DoNotOptimize(accepted);
         changes = removal.size() + enable.size();
     }
@@ -118,16 +123,10 @@ void planSet(benchmark::State& state, Scenario scenario) {
 }
 
 void UninstallNearChainRoot(benchmark::State& state) {
-    planSet<true>(state, Scenario::UninstallNearChainRoot);
+    planSet(state, Scenario::UninstallNearChainRoot);
 }
 void CascadeFromMissingDependency(benchmark::State& state) {
-    planSet<true>(state, Scenario::CascadeFromMissingDependency);
-}
-void PlainUninstallNearChainRoot(benchmark::State& state) {
-    planSet<false>(state, Scenario::UninstallNearChainRoot);
-}
-void PlainCascadeFromMissingDependency(benchmark::State& state) {
-    planSet<false>(state, Scenario::CascadeFromMissingDependency);
+    planSet(state, Scenario::CascadeFromMissingDependency);
 }
 
 }  // namespace
@@ -138,12 +137,5 @@ BENCHMARK(CascadeFromMissingDependency)
     ->Arg(500)
     ->Arg(2000)
     ->Unit(benchmark::kMillisecond);
-BENCHMARK(PlainUninstallNearChainRoot)
-    ->Arg(100)
-    ->Arg(500)
-    ->Arg(2000)
-    ->Unit(benchmark::kMillisecond);
-// The plain scan restarts once per uninstalled link: too slow to wait for at 2000.
-BENCHMARK(PlainCascadeFromMissingDependency)->Arg(100)->Arg(500)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -40,10 +40,9 @@
 #include <string>
 #include <vector>
 
+#include "support/Sandbox.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
-
-#include "support/Sandbox.h"
 
 namespace {
 
@@ -119,7 +118,6 @@ bool writePackageFile(const std::string& path, const std::string& name, size_t t
     waitpid(pid, &status, 0);
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
-
 
 void makeRoot(const std::string& root) {
     for (const char* dir : {"", "/flash", "/flash/var", "/flash/var/pdb", "/ram", "/rw"})
@@ -255,6 +253,78 @@ std::string lastFileName(size_t fileCount) {
 
 }  // namespace
 
+// Installs the package with the installer and the floor program in turn;
+// prints the runs and the medians, and returns the number of failed runs.
+int compareWithFloor(const std::string& root, const std::string& package, double mib,
+                     int repetitions) {
+    int failures = 0;
+    std::vector<double> installerWall, floorWall, installerCpu, floorCpu;
+    for (int i = 0; i < repetitions; ++i) {
+        RunResult installer =
+            installOnce(kInstaller, root, package, lastFileName(kBenchFileCount), false);
+        RunResult floor = installOnce(kFloor, root, package, lastFileName(kBenchFileCount), false);
+        if (installer.status != 0 || floor.status != 0) {
+            std::printf("run %d failed: installer %d, floor %d\n", i, installer.status,
+                        floor.status);
+            ++failures;
+            continue;
+        }
+        installerWall.push_back(installer.seconds);
+        floorWall.push_back(floor.seconds);
+        installerCpu.push_back(installer.cpuSeconds);
+        floorCpu.push_back(floor.cpuSeconds);
+        std::printf("run %d: installer %.3f s wall %.3f s cpu, floor %.3f s wall %.3f s cpu\n", i,
+                    installer.seconds, installer.cpuSeconds, floor.seconds, floor.cpuSeconds);
+    }
+    if (!installerWall.empty()) {
+        double cpuRatio = median(installerCpu) / median(floorCpu);
+        double wallRatio = median(installerWall) / median(floorWall);
+        std::printf("median cpu: installer %.3f s (%.0f MiB/s), floor %.3f s (%.0f MiB/s)\n",
+                    median(installerCpu), mib / median(installerCpu), median(floorCpu),
+                    mib / median(floorCpu));
+        std::printf("median wall: installer %.3f s, floor %.3f s, ratio %.3f\n",
+                    median(installerWall), median(floorWall), wallRatio);
+        std::printf("ratio installer/floor (cpu): %.3f (target <= %.1f: %s)\n", cpuRatio,
+                    kTargetRatio, cpuRatio <= kTargetRatio ? "met" : "MISSED");
+    }
+    return failures;
+}
+
+// Peak memory of installs of small and large packages; false when a run failed.
+bool compareMemory(const std::string& root, const std::string& smallPackage,
+                   const std::string& smallManyPackage, const std::string& largePackage) {
+    struct MemoryRun {
+        const char* what;
+        const std::string& package;
+        size_t files;
+        RunResult result;
+    };
+    MemoryRun memoryRuns[] = {{"1 MiB, 16 files", smallPackage, kSmallFileCount, {}},
+                              {"1 MiB, 2000 files", smallManyPackage, kLargeFileCount, {}},
+                              {"256 MiB, 2000 files", largePackage, kLargeFileCount, {}}};
+    bool memoryOk = true;
+    bool own = true;
+    for (MemoryRun& run : memoryRuns) {
+        run.result = installOnce(kInstaller, root, run.package, lastFileName(run.files), true);
+        memoryOk = memoryOk && run.result.status == 0;
+        own = own && run.result.peakKiB >= 0;
+        std::printf("peak memory, %s: ru_maxrss %ld KiB, VmHWM at exit %ld KiB\n", run.what,
+                    run.result.maxRssKiB, run.result.peakKiB);
+    }
+    if (!memoryOk) {
+        std::printf("peak memory runs failed\n");
+        return false;
+    }
+    auto peak = [own](const RunResult& r) { return own ? r.peakKiB : r.maxRssKiB; };
+    long large = peak(memoryRuns[2].result);
+    long difference =
+        std::max(large - peak(memoryRuns[0].result), large - peak(memoryRuns[1].result));
+    std::printf("peak difference 256 MiB vs 1 MiB (%s): %ld KiB (target < %ld KiB: %s)\n",
+                own ? "VmHWM" : "ru_maxrss", difference, kTargetRssDifferenceKiB,
+                difference < kTargetRssDifferenceKiB ? "met" : "MISSED");
+    return true;
+}
+
 int main(int argc, char** argv) {
     if (argc > 2 && std::strcmp(argv[1], "--write-package") == 0) {
         size_t mib = argc > 3 ? static_cast<size_t>(std::atoi(argv[3])) : 64;
@@ -296,69 +366,9 @@ int main(int argc, char** argv) {
                 static_cast<double>(st.st_size) / kMiB);
     std::fflush(stdout);
 
-    int failures = 0;
-    double mib = static_cast<double>(st.st_size) / kMiB;
-    std::vector<double> installerWall, floorWall, installerCpu, floorCpu;
-    for (int i = 0; i < repetitions; ++i) {
-        RunResult installer =
-            installOnce(kInstaller, root, benchPackage, lastFileName(kBenchFileCount), false);
-        RunResult floor =
-            installOnce(kFloor, root, benchPackage, lastFileName(kBenchFileCount), false);
-        if (installer.status != 0 || floor.status != 0) {
-            std::printf("run %d failed: installer %d, floor %d\n", i, installer.status,
-                        floor.status);
-            ++failures;
-            continue;
-        }
-        installerWall.push_back(installer.seconds);
-        floorWall.push_back(floor.seconds);
-        installerCpu.push_back(installer.cpuSeconds);
-        floorCpu.push_back(floor.cpuSeconds);
-        std::printf("run %d: installer %.3f s wall %.3f s cpu, floor %.3f s wall %.3f s cpu\n", i,
-                    installer.seconds, installer.cpuSeconds, floor.seconds, floor.cpuSeconds);
-    }
-    if (!installerWall.empty()) {
-        double cpuRatio = median(installerCpu) / median(floorCpu);
-        double wallRatio = median(installerWall) / median(floorWall);
-        std::printf("median cpu: installer %.3f s (%.0f MiB/s), floor %.3f s (%.0f MiB/s)\n",
-                    median(installerCpu), mib / median(installerCpu), median(floorCpu),
-                    mib / median(floorCpu));
-        std::printf("median wall: installer %.3f s, floor %.3f s, ratio %.3f\n",
-                    median(installerWall), median(floorWall), wallRatio);
-        std::printf("ratio installer/floor (cpu): %.3f (target <= %.1f: %s)\n", cpuRatio,
-                    kTargetRatio, cpuRatio <= kTargetRatio ? "met" : "MISSED");
-    }
-
-    struct MemoryRun {
-        const char* what;
-        const std::string& package;
-        size_t files;
-        RunResult result;
-    };
-    MemoryRun memoryRuns[] = {{"1 MiB, 16 files", smallPackage, kSmallFileCount, {}},
-                              {"1 MiB, 2000 files", smallManyPackage, kLargeFileCount, {}},
-                              {"256 MiB, 2000 files", largePackage, kLargeFileCount, {}}};
-    bool memoryOk = true;
-    bool own = true;
-    for (MemoryRun& run : memoryRuns) {
-        run.result = installOnce(kInstaller, root, run.package, lastFileName(run.files), true);
-        memoryOk = memoryOk && run.result.status == 0;
-        own = own && run.result.peakKiB >= 0;
-        std::printf("peak memory, %s: ru_maxrss %ld KiB, VmHWM at exit %ld KiB\n", run.what,
-                    run.result.maxRssKiB, run.result.peakKiB);
-    }
-    if (!memoryOk) {
-        std::printf("peak memory runs failed\n");
-        ++failures;
-    } else {
-        auto peak = [own](const RunResult& r) { return own ? r.peakKiB : r.maxRssKiB; };
-        long large = peak(memoryRuns[2].result);
-        long difference =
-            std::max(large - peak(memoryRuns[0].result), large - peak(memoryRuns[1].result));
-        std::printf("peak difference 256 MiB vs 1 MiB (%s): %ld KiB (target < %ld KiB: %s)\n",
-                    own ? "VmHWM" : "ru_maxrss", difference, kTargetRssDifferenceKiB,
-                    difference < kTargetRssDifferenceKiB ? "met" : "MISSED");
-    }
+    int failures =
+        compareWithFloor(root, benchPackage, static_cast<double>(st.st_size) / kMiB, repetitions);
+    if (!compareMemory(root, smallPackage, smallManyPackage, largePackage)) ++failures;
     removeTree(scratch);
     // A mount point cannot be removed while mounted.
     if (umount2(scratch.c_str(), MNT_DETACH) == 0) rmdir(scratch.c_str());

@@ -1,9 +1,11 @@
 #include "database/DatabaseWriter.h"
 
+#include <sys/stat.h>
+
 #include <sstream>
 
 #include "database/PackageDatabase.h"
-#include "planning/InstallReports.h"
+#include "model/PackageReports.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/TempFiles.h"
 
@@ -19,7 +21,8 @@ constexpr uint32_t kStateSizeHint = 8;
 
 // The metadata files a package described by its files has; one described by
 // its image has none of them.
-const char* const kMetadataFiles[] = {"version", "deps", "provides", "conflicts", "bundle", "files"};
+const char* const kMetadataFiles[] = {"version",   "deps",   "provides",
+                                      "conflicts", "bundle", "files"};
 
 const char* stateWord(const PackageRecord& record) {
     return record.userForced ? "user" : "auto";
@@ -36,8 +39,8 @@ bool writeEnabledFile(FsTransaction& transaction, const std::string& directory) 
 }
 
 // The failure is reported before anything else can change errno.
-bool failWith(const PackageRecord& record, const char* name) {
-    reportCreateFailure(record, name);
+bool failWith(Reporter& reporter, const PackageRecord& record, const char* name) {
+    reportCreateFailure(reporter, record, name);
     return false;
 }
 
@@ -62,27 +65,27 @@ bool writeOptionalList(FsTransaction& transaction, const std::string& path,
     return writeDependencyFile(transaction, path, list, withPrecedence);
 }
 
-bool writeMetadataFiles(PackageRecord& record, FsTransaction& transaction,
+bool writeMetadataFiles(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
                         const std::string& directory) {
-    std::string version = std::to_string(record.version) + " " + std::to_string(record.buildTime) +
-                          "\n";
+    std::string version =
+        std::to_string(record.version) + " " + std::to_string(record.buildTime) + "\n";
     if (!writeStagedFile(transaction, directory + "version", kVersionSizeHint, 0, version))
-        return failWith(record, "meta/version");
+        return failWith(reporter, record, "meta/version");
     if (!writeDependencyFile(transaction, directory + "deps", record.dependencies, false))
-        return failWith(record, "meta/deps");
+        return failWith(reporter, record, "meta/deps");
     if (!writeOptionalList(transaction, directory + "provides", record.provides, true))
-        return failWith(record, "meta/provides");
+        return failWith(reporter, record, "meta/provides");
     if (!writeOptionalList(transaction, directory + "conflicts", record.conflicts, false))
-        return failWith(record, "meta/conflicts");
+        return failWith(reporter, record, "meta/conflicts");
     if (!record.bundle.name.empty()) {
         if (!writeStagedFile(transaction, directory + "bundle", kBundleSizeHint, 0,
                              record.bundle.name + "\n"))
-            return failWith(record, "meta/bundle");
+            return failWith(reporter, record, "meta/bundle");
     } else {
         transaction.remove(directory + "bundle");
     }
     if (record.isBundle) transaction.remove(directory + "files");
-    if (!writeFilesList(record, transaction)) return failWith(record, "meta/files");
+    if (!writeFilesList(record, transaction)) return failWith(reporter, record, "meta/files");
     return true;
 }
 
@@ -107,32 +110,44 @@ bool writeFilesList(PackageRecord& record, FsTransaction& transaction) {
                            text);
 }
 
-bool writeDatabaseEntry(PackageRecord& record, FsTransaction& transaction) {
+bool writeDatabaseEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transaction) {
     std::string directory = packageDirectory(record);
     // A package kept whole as an image is described by that image; its own
     // flag can ask for the same. The metadata files of an older version that
     // was described by them go.
     if (!record.hasImagePart && (record.flags & kFlagNoMetadata) == 0) {
-        if (!writeMetadataFiles(record, transaction, directory)) return false;
+        if (!writeMetadataFiles(reporter, record, transaction, directory)) return false;
     } else {
         for (const char* name : kMetadataFiles) transaction.remove(directory + name);
     }
     if (record.disabled) {
         if (!writeDisabledFile(record, transaction, directory))
-            return failWith(record, "disabled");
+            return failWith(reporter, record, "disabled");
     } else {
         transaction.remove(directory + "disabled");
     }
     if (!record.disabled && record.userForced) {
-        if (!writeEnabledFile(transaction, directory)) return failWith(record, "enabled");
+        if (!writeEnabledFile(transaction, directory)) return failWith(reporter, record, "enabled");
     } else {
         transaction.remove(directory + "enabled");
     }
     return true;
 }
 
-bool createDatabaseEntry(PackageRecord& record, FsTransaction& transaction) {
-    return reclaimDatabaseDir(record, transaction) && writeDatabaseEntry(record, transaction);
+bool reclaimDatabaseDir(const PackageRecord& record, FsTransaction& transaction) {
+    std::string directory = packageDirectory(record);
+    if (!transaction.claimDirectory(directory)) return false;
+    // The trailing slash makes stat fail with ENOTDIR on a plain file, which the
+    // claim takes for a path that does not exist; the name itself must not be
+    // anything but a directory either.
+    struct stat st;
+    std::string bare = directory.substr(0, directory.size() - 1);
+    return stat(bare.c_str(), &st) != 0 || S_ISDIR(st.st_mode);
+}
+
+bool createDatabaseEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transaction) {
+    return reclaimDatabaseDir(record, transaction) &&
+           writeDatabaseEntry(reporter, record, transaction);
 }
 
 void markDisabled(PackageRecord& record, FsTransaction& transaction) {

@@ -3,12 +3,16 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 class FsTransaction;
+class Reporter;
 
-bool writeDatabaseEntry(PackageRecord& record, FsTransaction& transaction);
-bool createDatabaseEntry(PackageRecord& record, FsTransaction& transaction);
+// Claims the package's database folder in the transaction; false when the name
+// is taken by anything but a directory.
+bool reclaimDatabaseDir(const PackageRecord& record, FsTransaction& transaction);
+bool writeDatabaseEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transaction);
+bool createDatabaseEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transaction);
 void markDisabled(PackageRecord& record, FsTransaction& transaction);
 void markEnabled(PackageRecord& record, FsTransaction& transaction);
 bool writeDependencyFile(FsTransaction& transaction, const std::string& path,

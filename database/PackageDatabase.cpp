@@ -7,10 +7,11 @@
 #include <memory>
 #include <set>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
 #include "platform/FileInput.h"
+#include "platform/Handles.h"
 
 namespace {
 
@@ -22,8 +23,6 @@ const uint32_t kImageScanTypes[] = {kPartBundleHeader, kPartHeader,   kPartAuxTe
                                     kPartDependencies, kPartProvides, kPartConflicts};
 
 constexpr size_t kImageScanBufferSize = 4096;
-// The stream install's copy of a package, not a package entry.
-constexpr char kStreamImageName[] = "image";
 
 bool isHidden(const char* name) {
     return name[0] == '.';
@@ -38,9 +37,9 @@ bool hasRecordNamed(const InstallContext& context, const std::string& name) {
 // A package entry is a directory; the stream install's image copy beside the
 // entries is not one, even when a killed run left it behind.
 bool isStreamImageCopy(const char* name) {
-    if (std::string(name) != kStreamImageName) return false;
+    if (std::string(name) != kImageFileName) return false;
     struct stat st;
-    return lstat((std::string(kDatabaseRoot) + name).c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
+    return lstat(streamImagePath().c_str(), &st) != 0 || !S_ISDIR(st.st_mode);
 }
 
 // Reads the header parts of one image into record; a bundle's members come
@@ -73,17 +72,19 @@ void scanImage(std::unique_ptr<PackageRecord> record, std::istream& image,
 // Directory entries, in directory order, without hidden ones; false when the
 // directory cannot be opened or read to its end (errno tells why).
 bool listEntries(std::vector<std::string>& names) {
-    DIR* directory = opendir(kDatabaseRoot);
-    if (!directory) return false;
-    for (;;) {
-        errno = 0;
-        dirent* entry = readdir(directory);
-        if (!entry) break;
-        if (!isHidden(entry->d_name) && !isStreamImageCopy(entry->d_name))
-            names.push_back(entry->d_name);
+    int error;
+    {
+        DirHandle directory(opendir(kDatabaseRoot));
+        if (!directory) return false;
+        for (;;) {
+            errno = 0;
+            dirent* entry = readdir(directory.get());
+            if (!entry) break;
+            if (!isHidden(entry->d_name) && !isStreamImageCopy(entry->d_name))
+                names.push_back(entry->d_name);
+        }
+        error = errno;
     }
-    int error = errno;
-    closedir(directory);
     errno = error != 0 ? error : 0;
     return error == 0;
 }
@@ -120,8 +121,7 @@ bool loadPackageImages(InstallContext& context, const std::string& prefix, bool 
     if (!listEntries(names) && names.empty()) return false;
     for (const std::string& name : names) {
         if (unreadableNames && unreadableNames->count(name) != 0) continue;
-        std::string path = fromImageDirectory ? prefix + name
-                                              : kDatabaseRoot + name + "/" + kStreamImageName;
+        std::string path = fromImageDirectory ? prefix + name : packageImagePath(name);
         if (!loadImage(context, name, path, errors) && unreadableNames)
             unreadableNames->insert(name);
     }
@@ -130,7 +130,7 @@ bool loadPackageImages(InstallContext& context, const std::string& prefix, bool 
 
 DatabaseReadErrors loadInstalledPackages(InstallContext& context, bool quiet,
                                          const std::string& architecture) {
-    context.quiet = quiet;
+    context.console.quiet = quiet;
     context.architecture = architecture;
     DatabaseReadErrors errors;
     std::set<std::string> unreadableNames;
@@ -139,7 +139,7 @@ DatabaseReadErrors loadInstalledPackages(InstallContext& context, bool quiet,
         // No database at all is a router without packages yet; one that is
         // there but cannot be read is not acted on.
         if (names.empty() && (errno == ENOENT || errno == ENOTDIR)) {
-            context.reportWarning("could not open repo");
+            context.console.reportWarning("could not open repo");
             return errors;
         }
         errors.push_back(kDatabaseRoot);

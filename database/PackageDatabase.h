@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
+#include "transaction/DatabasePaths.h"
 
 class InstallContext;
 
-constexpr const char* kDatabaseRoot = "/flash/var/pdb/";
 constexpr const char* kImageDirectory = "/rw/pckg/.images/";
 constexpr const char* kScheduleRoot = "/ram/pdb/";
 

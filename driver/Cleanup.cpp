@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "driver/InstallContext.h"
-#include "planning/ChangePlanning.h"
+#include "install/ApplyPlan.h"
+#include "model/InstallContext.h"
 
 namespace {
 

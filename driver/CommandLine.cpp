@@ -9,8 +9,8 @@
 #include <set>
 
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
 #include "driver/RunModes.h"
+#include "model/InstallContext.h"
 #include "platform/RunLock.h"
 #include "platform/StopSignals.h"
 #include "transaction/Manifest.h"
@@ -26,14 +26,14 @@ enum class ScanResult { Run, Exit };
 bool startChanging(InstallContext& context, RunLock& lock, TempRegistry& registry) {
     installStopHandlers();
     if (lock.acquire(kRunLockPath) == LockResult::Busy) {
-        context.reportError("another installer run is in progress");
+        context.console.reportError("another installer run is in progress");
         return false;
     }
     // What a saved manifest still has to move is kept; when the manifest
     // cannot be read, which that is cannot be known, and nothing is deleted.
     std::set<std::string> keep;
     if (manifestMoveSources(kManifestPath, keep)) registry.reclaim(keep);
-    context.temporaries = &registry;
+    context.console.temporaries = &registry;
     return true;
 }
 
@@ -47,7 +47,8 @@ int runStoredAction(InstallContext& context, bool commit) {
 
 // A database that could not be read is not acted on.
 bool reportUnreadable(InstallContext& context, const DatabaseReadErrors& errors) {
-    for (const std::string& path : errors) context.reportError("could not read %s", path.c_str());
+    for (const std::string& path : errors)
+        context.console.reportError("could not read %s", path.c_str());
     return !errors.empty();
 }
 
@@ -60,7 +61,7 @@ int runChangingMode(InstallContext& context, const RunOptions& options,
     }
     if (reportUnreadable(context, errors)) {
         registry.finish(false);
-        if (!options.cleanup) context.writePostLog();
+        if (!options.cleanup) context.console.writePostLog();
         return 1;
     }
     if (options.cleanup) return runCleanupMode(context, registry);
@@ -96,8 +97,8 @@ ScanResult scanArguments(InstallContext& context, int argc, char** argv, RunOpti
         } else if (arg == "--show") {
             options.show = true;
         } else {
-            context.out() << kUsageLine << '\n';
-            context.out().flush();
+            context.console.out() << kUsageLine << '\n';
+            context.console.out().flush();
             return ScanResult::Exit;
         }
     }
@@ -108,8 +109,7 @@ ScanResult scanArguments(InstallContext& context, int argc, char** argv, RunOpti
 
 namespace {
 
-int runProgram(int argc, char** argv) {
-    InstallContext& context = InstallContext::instance();
+int runProgram(InstallContext& context, int argc, char** argv) {
     RunOptions options;
     int status = 0;
     if (scanArguments(context, argc, argv, options, status) == ScanResult::Exit) return status;
@@ -124,13 +124,12 @@ int runProgram(int argc, char** argv) {
         // nothing to do: every path below is absolute
     }
     if (const char* arch = std::getenv("arch")) options.architecture = arch;
-    context.quiet = options.quiet;
+    context.console.quiet = options.quiet;
 
     RunLock lock;
     TempRegistry registry(kTempRegistryPath);
     if (!options.show && !startChanging(context, lock, registry)) return 1;
-    DatabaseReadErrors errors =
-        loadInstalledPackages(context, options.quiet, options.architecture);
+    DatabaseReadErrors errors = loadInstalledPackages(context, options.quiet, options.architecture);
     if (options.show) return runListingMode(context);
     return runChangingMode(context, options, errors, registry);
 }
@@ -140,8 +139,9 @@ int runProgram(int argc, char** argv) {
 int runInstaller(int argc, char** argv) {
     openMissingStandardDescriptors();
     ignoreBrokenPipe();
+    InstallContext context;
     try {
-        int status = runProgram(argc, argv);
+        int status = runProgram(context, argc, argv);
         // A stop request that came while the run was ending still ends it so.
         return stopSignal() != 0 ? stoppedStatus() : status;
     } catch (const std::bad_alloc&) {

@@ -3,8 +3,8 @@
 // exit status.
 #include <string>
 
+#include "install/StreamInstall.h"
 #include "planning/Eligibility.h"
-#include "planning/StreamInstall.h"
 
 constexpr const char* kUsageLine = "usage: installer [-q] [-r <root>] [-]";
 constexpr const char* kPackagesChangedMarker = "/flash/PCKGS_CHANGED";
@@ -17,7 +17,7 @@ struct RunOptions {
     bool streamInstall = false;
     bool quiet = false;
     bool show = false;
-    InstallFlags installFlags = 0;
+    InstallFlags installFlags;
     bool commitNow = true;
     std::string root;
     std::string architecture = kDefaultArchitecture;

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ std::string builtText(uint32_t buildTime) {
 }  // namespace
 
 void listPackages(InstallContext& context) {
-    std::ostream& out = context.out();
+    std::ostream& out = context.console.out();
     // Fields are padded by the stream's own rule (fill before the item), and an
     // item longer than its field is written whole.
     out << std::setw(kNameWidth) << "Name"

@@ -7,16 +7,18 @@
 #include <cstring>
 
 #include "driver/Cleanup.h"
-#include "driver/InstallContext.h"
 #include "driver/PackageListing.h"
-#include "planning/ChangePlanning.h"
-#include "planning/PackageRemoval.h"
-#include "planning/StreamInstall.h"
+#include "install/ApplyPlan.h"
+#include "install/PackageRemoval.h"
+#include "install/StreamInstall.h"
+#include "model/InstallContext.h"
 #include "platform/FileInput.h"
 #include "platform/FileOutput.h"
 #include "platform/StopSignals.h"
+#include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/Manifest.h"
+#include "transaction/Spinner.h"
 #include "transaction/TempFiles.h"
 
 namespace {
@@ -27,17 +29,18 @@ constexpr int kSignalStatusBase = 128;
 // The copy of the stream is recorded as a temporary file before it is made, so
 // that a killed run's copy is reclaimed by the next one.
 bool openImageCopy(TempRegistry& registry, OutputFile& image) {
-    if (!registry.add(kStreamImagePath)) return false;
+    if (!registry.add(streamImagePath())) return false;
     // Whatever holds the name (a copy no record knew of, a FIFO) is replaced.
-    unlink(kStreamImageWritePath);
-    int fd = open(kStreamImageWritePath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    unlink(streamImageWritePath().c_str());
+    int fd = open(streamImageWritePath().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     image.attach(fd);
     return true;
 }
 
 void dropImageCopy(TempRegistry& registry) {
-    if (unlink(kStreamImagePath) == 0 || errno == ENOENT) registry.forget(kStreamImagePath);
+    if (unlink(streamImagePath().c_str()) == 0 || errno == ENOENT)
+        registry.forget(streamImagePath());
 }
 
 // After a successful stream install the copied package file becomes the
@@ -49,12 +52,12 @@ void placeStreamImage(FsTransaction& transaction, const std::string& databaseDir
         dropImageCopy(transaction.registry());
         return;
     }
-    std::string target = databaseDir + "image";
+    std::string target = databaseDir + kImageFileName;
     if (bootImage) {
-        transaction.move(kStreamImagePath, kBootImagePath);
+        transaction.move(streamImagePath(), kBootImagePath);
         transaction.link(kBootImagePath, target);
     } else {
-        transaction.move(kStreamImagePath, target);
+        transaction.move(streamImagePath(), target);
         transaction.remove(kBootImagePath);
     }
 }
@@ -71,11 +74,12 @@ int installFromStandardInput(InstallContext& context, const RunOptions& options,
     // Where the package format makes a cut stream a silent refusal, a stream
     // that failed to read still says so.
     if (result != 0 && input.readError() != 0 && input.readError() != EINTR)
-        context.reportError("could not read standard input: %s", std::strerror(input.readError()));
+        context.console.reportError("could not read standard input: %s",
+                                    std::strerror(input.readError()));
     // The copy matters only to a package kept whole.
     if (!image.close() && result == 0 && !databaseDir.empty()) {
-        context.reportError("could not write %s: %s", kStreamImageWritePath,
-                            std::strerror(image.writeError()));
+        context.console.reportError("could not write %s: %s", streamImageWritePath().c_str(),
+                                    std::strerror(image.writeError()));
         result = 1;
     }
     return result;
@@ -83,22 +87,24 @@ int installFromStandardInput(InstallContext& context, const RunOptions& options,
 
 }  // namespace
 
-int stoppedStatus() { return kSignalStatusBase + stopSignal(); }
+int stoppedStatus() {
+    return kSignalStatusBase + stopSignal();
+}
 
 bool reportWriteFailure(InstallContext& context, const FsTransaction& transaction) {
     if (!transaction.writeFailed()) return false;
-    context.reportError("could not write %s: %s", transaction.failedPath().c_str(),
-                        std::strerror(transaction.writeError()));
+    context.console.reportError("could not write %s: %s", transaction.failedPath().c_str(),
+                                std::strerror(transaction.writeError()));
     return true;
 }
 
-bool commitUnlessStopped(FsTransaction& transaction, bool spinner) {
+bool commitUnlessStopped(FsTransaction& transaction) {
     StopSignalHold hold;
     if (stopSignal() != 0) {
         transaction.cancel();
         return false;
     }
-    return transaction.commit(spinner);
+    return transaction.commit(nullptr);
 }
 
 int commitStoredTransaction(InstallContext& context, TempRegistry& registry) {
@@ -107,20 +113,21 @@ int commitStoredTransaction(InstallContext& context, TempRegistry& registry) {
     readManifest(transaction, kManifestPath, &ioError);
     if (ioError) {
         // Part of a saved transaction must never be applied as if it were all.
-        context.reportError("could not read %s", kManifestPath);
+        context.console.reportError("could not read %s", kManifestPath);
         return 1;
     }
-    context.out() << "finishing install... ";
-    context.out().flush();
+    context.console.out() << "finishing install... ";
+    context.console.out().flush();
     bool applied;
     {
         // A saved transaction is completed whatever arrives meanwhile.
         StopSignalHold hold;
-        applied = transaction.commit(true);
+        Spinner spinner(context.console.out());
+        applied = transaction.commit(&spinner);
     }
     // The space lands over the spinner's last character.
-    context.out() << "\b \n";
-    context.out().flush();
+    context.console.out() << "\b \n";
+    context.console.out().flush();
     // Once every move is done the temporary files are gone; after a failure
     // they stay recorded for a repeated commit.
     if (applied) registry.reclaim({});
@@ -150,7 +157,7 @@ int runCleanupMode(InstallContext& context, TempRegistry& registry) {
     if (reportWriteFailure(context, transaction)) {
         transaction.cancel();
         result = 1;
-    } else if (!commitUnlessStopped(transaction, false)) {
+    } else if (!commitUnlessStopped(transaction)) {
         result = 1;
     }
     registry.finish(false);
@@ -164,8 +171,8 @@ int runStreamInstallMode(InstallContext& context, const RunOptions& options,
 
     OutputFile image(kStreamBlockSize);
     if (!openImageCopy(registry, image)) {
-        context.out() << "ERROR: could not open image\n";
-        context.out().flush();
+        context.console.out() << "ERROR: could not open image\n";
+        context.console.out().flush();
         transaction.cancel();
         registry.finish(false);
         return kExitImageUnwritable;
@@ -178,7 +185,7 @@ int runStreamInstallMode(InstallContext& context, const RunOptions& options,
     if (result == 0 && stopSignal() == 0) {
         placeStreamImage(transaction, databaseDir, bootImage);
         if (!checkSpace(transaction, MissingMount::Passes)) {
-            context.reportError("not enough space for upgrade");
+            context.console.reportError("not enough space for upgrade");
             result = kExitNoSpace;
         }
     }
@@ -186,11 +193,11 @@ int runStreamInstallMode(InstallContext& context, const RunOptions& options,
         // What was staged belongs to a package that did not install (its
         // signature may not even have been checked): none of it is applied.
         transaction.cancel();
-    } else if (!commitUnlessStopped(transaction, false)) {
+    } else if (!commitUnlessStopped(transaction)) {
         result = 1;
     }
     dropImageCopy(registry);
-    context.writePostLog();
+    context.console.writePostLog();
     registry.finish(false);
     return stopSignal() != 0 ? stoppedStatus() : result;
 }

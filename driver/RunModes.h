@@ -22,4 +22,4 @@ int stoppedStatus();
 bool reportWriteFailure(InstallContext& context, const FsTransaction& transaction);
 // Commits with the stop signals held, unless a stop came first (then cancels).
 // False when the commit could not apply every change, or did not run.
-bool commitUnlessStopped(FsTransaction& transaction, bool spinner);
+bool commitUnlessStopped(FsTransaction& transaction);

@@ -1,7 +1,7 @@
-#include "driver/InstallContext.h"
 #include "driver/RunModes.h"
 #include "driver/UpgradeRun.h"
-#include "planning/ChangePlanning.h"
+#include "install/ApplyPlan.h"
+#include "model/InstallContext.h"
 #include "platform/StopSignals.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/Manifest.h"
@@ -11,15 +11,14 @@ namespace {
 
 // Stores the transaction for a later --commit or --cancel; its temporary files
 // stay recorded. The manifest is whole or not there at all.
-bool saveTransaction(InstallContext& context, FsTransaction& transaction,
-                     TempRegistry& registry) {
+bool saveTransaction(InstallContext& context, FsTransaction& transaction, TempRegistry& registry) {
     bool saved;
     {
         StopSignalHold hold;
         saved = stopSignal() == 0 && writeManifest(transaction, kManifestPath, registry);
     }
     if (saved) return true;
-    if (stopSignal() == 0) context.reportError("could not write manifest");
+    if (stopSignal() == 0) context.console.reportError("could not write manifest");
     transaction.cancel();
     return false;
 }
@@ -38,7 +37,7 @@ int finishUpgrade(InstallContext& context, const RunOptions& options, FsTransact
         saved = saveTransaction(context, transaction, registry);
         return saved ? 0 : 1;
     }
-    return commitUnlessStopped(transaction, false) ? 0 : 1;
+    return commitUnlessStopped(transaction) ? 0 : 1;
 }
 
 }  // namespace
@@ -57,13 +56,14 @@ int runUpgradeMode(InstallContext& context, const RunOptions& options, TempRegis
         transaction.cancel();
         result = 1;
     } else if (!checkSpace(transaction)) {
-        context.reportError("not enough space for upgrade");
+        context.console.reportError("not enough space for upgrade");
         transaction.cancel();
         result = kExitNoSpace;
     }
     bool saved = false;
-    if (!transaction.empty()) result = finishUpgrade(context, options, transaction, registry, saved);
-    context.writePostLog();
+    if (!transaction.empty())
+        result = finishUpgrade(context, options, transaction, registry, saved);
+    context.console.writePostLog();
     registry.finish(saved);
     return stopSignal() != 0 ? stoppedStatus() : result;
 }

@@ -9,11 +9,13 @@
 #include <set>
 #include <unordered_map>
 
-#include "driver/InstallContext.h"
+#include "install/PackageRemoval.h"
+#include "install/StreamInstall.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
-#include "planning/PackageRemoval.h"
-#include "planning/StreamInstall.h"
 #include "platform/FileInput.h"
+#include "platform/Handles.h"
+#include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -64,10 +66,9 @@ PackageRecord* preferEnabled(const std::vector<PackageRecord*>& reached) {
     return reached.empty() ? nullptr : reached.back();
 }
 
-void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidate,
-                         bool bootImage) {
+void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidate, bool bootImage) {
     char target[kImageTargetBufferSize];
-    std::snprintf(target, sizeof target, "%s%s/image", "/flash/var/pdb/", candidate.name.c_str());
+    std::snprintf(target, sizeof target, "%s", packageImagePath(candidate.name).c_str());
     if (bootImage) {
         transaction.move(candidate.path, kBootImagePath);
         transaction.link(kBootImagePath, target);
@@ -80,15 +81,15 @@ void placeCandidateImage(FsTransaction& transaction, const PackageFile& candidat
 
 bool scanPackageDir(InstallContext& context, const std::string& directory,
                     std::vector<std::unique_ptr<PackageFile>>& candidates) {
-    DIR* dir = opendir(directory.c_str());
+    DirHandle dir(opendir(directory.c_str()));
     if (!dir) {
         // A missing directory holds nothing; one that fails to open is a fault.
         if (errno == ENOENT || errno == ENOTDIR) return true;
-        context.reportError("could not read %s", directory.c_str());
+        context.console.reportError("could not read %s", directory.c_str());
         return false;
     }
     bool readable = true;
-    while (dirent* entry = readdir(dir)) {
+    while (dirent* entry = readdir(dir.get())) {
         std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') continue;
         std::string path = directory + name;
@@ -98,19 +99,48 @@ bool scanPackageDir(InstallContext& context, const std::string& directory,
         // a blank or control byte could not be staged safely.
         bool ioError = false;
         if (hasControlOrBlank(name) || !loadPackageFile(*file, path, &ioError)) {
-            context.reportError("broken package %s", name.c_str());
+            context.console.reportError("broken package %s", name.c_str());
             if (ioError) readable = false;
             continue;
         }
         candidates.push_back(std::move(file));
     }
-    closedir(dir);
     return readable;
 }
 
 PackageRecord* lookupPackage(InstallContext& context, const std::string& name) {
     return preferEnabled(NameIndex(context).reached(name));
 }
+
+namespace {
+
+// The states the user chose, and the names (of packages and what they provide)
+// that were enabled before the upgrade.
+void noteStates(InstallContext& context, UserStateMap& userStates,
+                std::set<std::string>& wasEnabled) {
+    for (const auto& record : context.packages) {
+        if (record->userForced) userStates.emplace(record->name, record->disabled);
+        if (!record->disabled) {
+            wasEnabled.insert(record->name);
+            for (const PackageRange& p : record->provides) wasEnabled.insert(p.name);
+        }
+    }
+}
+
+// What was enabled before and came out disabled is enabled again, unless an
+// enabled package excludes it.
+void reenable(InstallContext& context, FsTransaction& transaction,
+              const std::set<std::string>& wasEnabled) {
+    std::vector<PackageRecord*> list;
+    NameIndex index(context);
+    for (const std::string& name : wasEnabled) {
+        PackageRecord* record = preferEnabled(index.reached(name));
+        if (record && record->disabled && !findExcluder(context, *record)) list.push_back(record);
+    }
+    enablePackages(context, transaction, list, 1);
+}
+
+}  // namespace
 
 UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
     struct stat st;
@@ -131,19 +161,13 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
     }
     std::vector<PackageFile*> candidates;
     for (const auto& file : owned) candidates.push_back(file.get());
-    selectCandidates(context, candidates, (flags & kAllowDowngrade) != 0, true);
+    selectCandidates(context, candidates, flags.has(kAllowDowngrade), true);
 
     UserStateMap userStates;
     std::set<std::string> wasEnabled;
-    for (const auto& record : context.packages) {
-        if (record->userForced) userStates.emplace(record->name, record->disabled);
-        if (!record->disabled) {
-            wasEnabled.insert(record->name);
-            for (const PackageRange& p : record->provides) wasEnabled.insert(p.name);
-        }
-    }
+    noteStates(context, userStates, wasEnabled);
 
-    if (!candidates.empty()) context.reservePostLog();
+    if (!candidates.empty()) context.console.reservePostLog();
 
     for (PackageFile* candidate : candidates) {
         InputFile file(kCandidateBlockSize);
@@ -151,13 +175,14 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
         bool omitted = false;
         int result = 1;
         if (file.open(candidate->path) == OpenResult::Opened)
-            result = installStream(context, transaction, file, flags, userStates, nullptr,
-                                   nullptr, &bootImage, &omitted);
+            result = installStream(context, transaction, file, flags, userStates, nullptr, nullptr,
+                                   &bootImage, &omitted);
         // A file the flash failed to deliver whole: the install may have
         // failed without a word.
         if (!file.isOpen() || (result != 0 && file.readError() != 0 && file.readError() != EINTR))
-            context.reportError("broken package %s",
-                                candidate->path.substr(candidate->path.rfind('/') + 1).c_str());
+            context.console.reportError(
+                "broken package %s",
+                candidate->path.substr(candidate->path.rfind('/') + 1).c_str());
         if (result != 0) {
             // One failed package fails the whole upgrade: nothing of it is applied.
             bool fault = !file.isOpen() || file.readError() != 0 || transaction.writeFailed();
@@ -168,17 +193,10 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
             placeCandidateImage(transaction, *candidate, bootImage);
     }
 
-    std::vector<PackageRecord*> reenable;
-    NameIndex index(context);
-    for (const std::string& name : wasEnabled) {
-        PackageRecord* record = preferEnabled(index.reached(name));
-        if (record && record->disabled && !findExcluder(context, *record))
-            reenable.push_back(record);
-    }
-    enablePackages(context, transaction, reenable, 1);
+    reenable(context, transaction, wasEnabled);
 
     if (context.packages.empty()) {
-        context.reportError("router installation failed!!!");
+        context.console.reportError("router installation failed!!!");
         transaction.cancel();
         return UpgradeOutcome::Cancelled;
     }

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "platform/ByteOrder.h"
 
 namespace fuzzsupport {
@@ -31,10 +31,10 @@ void makeDirs(const std::string& path) {
 
 void resetContext(InstallContext& context) {
     std::vector<std::unique_ptr<PackageRecord>>().swap(context.packages);
-    std::vector<std::string>().swap(context.messages);
-    std::string().swap(context.status);
-    context.quiet = false;
-    context.postLogReserved = false;
+    std::vector<std::string>().swap(context.console.messages);
+    std::string().swap(context.console.status);
+    context.console.quiet = false;
+    context.console.postLogReserved = false;
 }
 
 bool verbose() {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 
 class InstallContext;
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
 #include "fuzz/FuzzSupport.h"
+#include "model/PackageRecord.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 #include "tools/VersionText.h"
@@ -81,6 +81,84 @@ private:
     std::map<std::string, std::vector<std::pair<std::string, std::string>>> seeds_;
 };
 
+using Seeds = std::vector<std::pair<std::string, std::string>>;
+
+// Packages of every shape the format allows: image parts, the boot image, no
+// record, empty or missing or uncompressed containers, another architecture, no
+// signature.
+void addShapeSeeds(Seeds& seeds, const std::string& key) {
+    auto add = [&](const std::string& name, const PackageRecipe& recipe) {
+        seeds.emplace_back(name, pkgwriter::writePackage(recipe, &key));
+    };
+    PackageRecipe image = package("imaged", v(1, 1));
+    image.imagePart = std::string(600, 'I');
+    add("image-part", image);
+
+    PackageRecipe boot = package("kernel", v(6, 2));
+    boot.flags = kFlagBootImage;
+    boot.files.push_back(file("boot/kernel", std::string(200, 'k')));
+    add("boot-image", boot);
+
+    PackageRecipe unrecorded = package("base", v(1, 5));
+    unrecorded.unrecorded = true;
+    add("unrecorded", unrecorded);
+
+    PackageRecipe empty = package("empty", v(1, 0));
+    empty.files.clear();
+    add("empty-container", empty);
+    PackageRecipe noContainer = package("nofiles", v(1, 0));
+    noContainer.hasContainer = false;
+    add("no-container", noContainer);
+
+    PackageRecipe stored = package("stored", v(1, 0));
+    stored.compressionLevel = 0;
+    stored.files.push_back(file("opt/stored/b", "uncompressed entries\n"));
+    add("stored-container", stored);
+
+    PackageRecipe foreign = package("foreign", v(1, 0));
+    foreign.architecture = "mipsbe";
+    add("other-architecture", foreign);
+
+    PackageRecipe unsignedRecipe = package("unsigned", v(1, 0));
+    unsignedRecipe.withSignature = false;
+    add("no-signature", unsignedRecipe);
+}
+
+// Bundles: with a default-off member, with one that another member needs, and
+// kept whole with an image part.
+void addBundleSeeds(Seeds& seeds, const std::string& key) {
+    BundleRecipe bundle;
+    bundle.name = "suite";
+    bundle.version = v(1, 0);
+    bundle.buildTime = 1650000000;
+    bundle.architecture = "i386";
+    bundle.provides = {{"suite-api", v(1, 0), v(1, 0), 0}};
+    bundle.defaultOff = {"suite-extra"};
+    PackageRecipe core = package("suite-core", v(1, 0));
+    PackageRecipe extra = package("suite-extra", v(1, 0));
+    extra.dependencies = {{"suite-core", v(1, 0), 0, 0}};
+    bundle.members = {core, extra, package("old", v(1, 5))};
+    seeds.emplace_back("bundle", pkgwriter::writeBundle(bundle, &key));
+
+    // A default-off member that another member needs: installed disabled, then
+    // enabled again by the planner within the same transaction.
+    BundleRecipe pair = bundle;
+    pair.name = "pair";
+    pair.provides.clear();
+    pair.defaultOff = {"pair-lib"};
+    PackageRecipe app = package("pair-app", v(1, 0));
+    app.dependencies = {{"pair-lib", 0, 0, 0}};
+    pair.members = {package("pair-lib", v(1, 0)), app};
+    seeds.emplace_back("bundle-needed-default-off", pkgwriter::writeBundle(pair, &key));
+
+    BundleRecipe kept = bundle;
+    kept.name = "kept";
+    kept.imagePart = std::string(300, 'B');
+    kept.defaultOff.clear();
+    kept.members = {package("kept-a", v(2, 0))};
+    seeds.emplace_back("bundle-image", pkgwriter::writeBundle(kept, &key));
+}
+
 // Packages that meet the stream install target's installed set (base 1.0, old
 // 1.0 needing base, guard 2.1.3 excluding victim) in every way an install can go.
 std::vector<std::pair<std::string, std::string>> packageSeeds() {
@@ -124,69 +202,8 @@ std::vector<std::pair<std::string, std::string>> packageSeeds() {
     breaks.conflicts = {{"base", 0, 0, 0}};
     add("conflicts-installed", breaks);
 
-    PackageRecipe image = package("imaged", v(1, 1));
-    image.imagePart = std::string(600, 'I');
-    add("image-part", image);
-
-    PackageRecipe boot = package("kernel", v(6, 2));
-    boot.flags = kFlagBootImage;
-    boot.files.push_back(file("boot/kernel", std::string(200, 'k')));
-    add("boot-image", boot);
-
-    PackageRecipe unrecorded = package("base", v(1, 5));
-    unrecorded.unrecorded = true;
-    add("unrecorded", unrecorded);
-
-    PackageRecipe empty = package("empty", v(1, 0));
-    empty.files.clear();
-    add("empty-container", empty);
-    PackageRecipe noContainer = package("nofiles", v(1, 0));
-    noContainer.hasContainer = false;
-    add("no-container", noContainer);
-
-    PackageRecipe stored = package("stored", v(1, 0));
-    stored.compressionLevel = 0;
-    stored.files.push_back(file("opt/stored/b", "uncompressed entries\n"));
-    add("stored-container", stored);
-
-    PackageRecipe foreign = package("foreign", v(1, 0));
-    foreign.architecture = "mipsbe";
-    add("other-architecture", foreign);
-
-    PackageRecipe unsignedRecipe = package("unsigned", v(1, 0));
-    unsignedRecipe.withSignature = false;
-    add("no-signature", unsignedRecipe);
-
-    BundleRecipe bundle;
-    bundle.name = "suite";
-    bundle.version = v(1, 0);
-    bundle.buildTime = 1650000000;
-    bundle.architecture = "i386";
-    bundle.provides = {{"suite-api", v(1, 0), v(1, 0), 0}};
-    bundle.defaultOff = {"suite-extra"};
-    PackageRecipe core = package("suite-core", v(1, 0));
-    PackageRecipe extra = package("suite-extra", v(1, 0));
-    extra.dependencies = {{"suite-core", v(1, 0), 0, 0}};
-    bundle.members = {core, extra, package("old", v(1, 5))};
-    seeds.emplace_back("bundle", pkgwriter::writeBundle(bundle, &key));
-
-    // A default-off member that another member needs: installed disabled, then
-    // enabled again by the planner within the same transaction.
-    BundleRecipe pair = bundle;
-    pair.name = "pair";
-    pair.provides.clear();
-    pair.defaultOff = {"pair-lib"};
-    PackageRecipe app = package("pair-app", v(1, 0));
-    app.dependencies = {{"pair-lib", 0, 0, 0}};
-    pair.members = {package("pair-lib", v(1, 0)), app};
-    seeds.emplace_back("bundle-needed-default-off", pkgwriter::writeBundle(pair, &key));
-
-    BundleRecipe kept = bundle;
-    kept.name = "kept";
-    kept.imagePart = std::string(300, 'B');
-    kept.defaultOff.clear();
-    kept.members = {package("kept-a", v(2, 0))};
-    seeds.emplace_back("bundle-image", pkgwriter::writeBundle(kept, &key));
+    addShapeSeeds(seeds, key);
+    addBundleSeeds(seeds, key);
     return seeds;
 }
 

@@ -18,12 +18,12 @@
 #include <string>
 
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
 #include "fuzz/FuzzSupport.h"
 #include "fuzz/PrivateRoot.h"
+#include "install/ApplyPlan.h"
+#include "install/StreamInstall.h"
+#include "model/InstallContext.h"
 #include "package/PartReader.h"
-#include "planning/ChangePlanning.h"
-#include "planning/StreamInstall.h"
 #include "transaction/FsTransaction.h"
 
 // The commit flushes every file system of the machine, twice, which would make
@@ -65,9 +65,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         userStates["old"] = true;
     }
 
-    InstallContext& context = InstallContext::instance();
+    InstallContext context;
     fuzzsupport::resetContext(context);
-    context.setOutput(fuzzsupport::consoleOutput());
+    context.console.setOutput(fuzzsupport::consoleOutput());
     loadInstalledPackages(context, false, kArchitecture);
 
     FsTransaction transaction;
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           std::to_string(copied.size()) + " bytes copied");
 
     if (result == 0) {
-        transaction.commit(false);
+        transaction.commit(nullptr);
         const std::string leftovers = fuzzsupport::temporaryFiles();
         if (!leftovers.empty())
             expectationFailed("a committed install left temporary files", leftovers);

@@ -6,10 +6,11 @@
 
 #include <string>
 
-#include "driver/FlashProbes.h"
+#include "model/PackageReports.h"
+#include "package/InstallProgress.h"
 #include "package/PartReader.h"
-#include "planning/InstallReports.h"
 #include "platform/ByteOrder.h"
+#include "platform/FlashProbes.h"
 #include "platform/ProcessorVersion.h"
 #include "transaction/TempFiles.h"
 #include "zstream/InflateStream.h"
@@ -80,29 +81,30 @@ bool entryMatchesMachine(uint8_t entryClass) {
 
 // Reports a staged file that could not be written, and keeps the fault in the
 // transaction.
-bool failToWrite(const PackageRecord& record, FsTransaction& transaction, const std::string& name,
-                 const std::string& target) {
+bool failToWrite(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
+                 const std::string& name, const std::string& target) {
     transaction.noteWriteFailure(target, errno);
-    reportCreateFailure(record, name);
+    reportCreateFailure(reporter, record, name);
     return false;
 }
 
 // Copies size bytes of the inflated stream into the staged file.
-bool copyEntryData(const PackageRecord& record, FsTransaction& transaction, std::istream& source,
-                   OutputFile& out, uint32_t size, const std::string& entryName,
-                   const std::string& target) {
+bool copyEntryData(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
+                   std::istream& source, OutputFile& out, uint32_t size,
+                   const std::string& entryName, const std::string& target) {
     char buffer[kContainerCopyChunk];
     uint32_t left = size;
     while (left > 0) {
-        uint32_t step = left < kContainerCopyChunk ? left : static_cast<uint32_t>(kContainerCopyChunk);
+        uint32_t step =
+            left < kContainerCopyChunk ? left : static_cast<uint32_t>(kContainerCopyChunk);
         if (!source.read(buffer, step)) {
-            reportBrokenPackage(record);
+            reportBrokenPackage(reporter, record);
             return false;
         }
         out.write(buffer, step);
         if (!out) {
             if (out.writeError() != 0) errno = out.writeError();
-            return failToWrite(record, transaction, entryName, target);
+            return failToWrite(reporter, record, transaction, entryName, target);
         }
         left -= step;
     }
@@ -110,29 +112,31 @@ bool copyEntryData(const PackageRecord& record, FsTransaction& transaction, std:
 }
 
 // Creates the staged file for one regular entry and copies its data.
-bool stageEntry(PackageRecord& record, FsTransaction& transaction, std::istream& inflated,
-                const std::string& name, const std::string& target, uint32_t size,
-                uint16_t mode) {
+bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
+                std::istream& inflated, const std::string& name, const std::string& target,
+                uint32_t size, uint16_t mode) {
     // A path that can never be made is the package's fault, not the flash's.
     if (int error = targetPathError(target)) {
         errno = error;
-        reportCreateFailure(record, name);
+        reportCreateFailure(reporter, record, name);
         return false;
     }
     OutputFile out(kContainerCopyChunk);
     if (!createFile(transaction, target, size, mode, out)) {
-        reportCreateFailure(record, name);
+        reportCreateFailure(reporter, record, name);
         return false;
     }
     record.files.insert(target);
-    if (!copyEntryData(record, transaction, inflated, out, size, name, target)) return false;
-    if (!out.close()) return failToWrite(record, transaction, name, target);
+    if (!copyEntryData(reporter, record, transaction, inflated, out, size, name, target))
+        return false;
+    if (!out.close()) return failToWrite(reporter, record, transaction, name, target);
     return true;
 }
 
 }  // namespace
 
-bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, PartReader& reader) {
+bool extractFileContainer(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
+                          PartReader& reader) {
     InflateStream inflated(reader);
     size_t staged = 0;
     for (;;) {
@@ -142,23 +146,23 @@ bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, Par
             // damage or a cut ends the data early, and the files that would have
             // followed are missing.
             if (inflated.complete()) return true;
-            reportBrokenPackage(record);
+            reportBrokenPackage(reporter, record);
             return false;
         }
-        uint16_t mode = load16le(header);
-        uint8_t entryClass = header[23];
-        uint32_t size = load32le(header + 24);
-        uint16_t nameLength = load16le(header + 28);
+        uint16_t mode = load16le(header + kContainerModeOffset);
+        uint8_t entryClass = header[kContainerClassOffset];
+        uint32_t size = load32le(header + kContainerSizeOffset);
+        uint16_t nameLength = load16le(header + kContainerNameLengthOffset);
 
         std::string name(nameLength, '\0');
         if (nameLength != 0 && !inflated.read(&name[0], nameLength)) {
-            reportBrokenPackage(record);
+            reportBrokenPackage(reporter, record);
             return false;
         }
         // A hostile name could escape "/flash" or break the manifest's
         // space-separated lines; such a package is refused whole.
         if (!isSafeEntryName(name)) {
-            reportBrokenPackage(record);
+            reportBrokenPackage(reporter, record);
             return false;
         }
         std::string target = containerTargetPath(record, name);
@@ -171,10 +175,11 @@ bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, Par
         // Each staged file costs memory for its entry and path: a hostile count
         // must not run the router out of it.
         if (++staged > kMaxContainerFiles) {
-            reportBrokenPackage(record);
+            reportBrokenPackage(reporter, record);
             return false;
         }
-        if (!stageEntry(record, transaction, inflated, name, target, size, mode)) return false;
-        showInstallProgress(record, reader);
+        if (!stageEntry(reporter, record, transaction, inflated, name, target, size, mode))
+            return false;
+        showInstallProgress(reporter, record, reader);
     }
 }

@@ -3,20 +3,20 @@
 #include <cstdint>
 #include <optional>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
+#include "package/PackageFormat.h"
 
 class FsTransaction;
+class Reporter;
 class PartReader;
 
-constexpr size_t kContainerEntryHeaderSize = 30;
 constexpr size_t kContainerCopyChunk = 16384;
-constexpr uint16_t kModeTypeMask = 0xF000;
-constexpr uint16_t kModeRegularFile = 0x8000;
 // More regular files than this make a package broken: far beyond any real
 // package, and a bound on what its staging holds in memory.
 constexpr size_t kMaxContainerFiles = 65536;
 
-bool extractFileContainer(PackageRecord& record, FsTransaction& transaction, PartReader& reader);
+bool extractFileContainer(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
+                          PartReader& reader);
 // The machine class that selects file variants; none on processors without one.
 std::optional<int> machineClass();
 // Target path of a container entry for the record.

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "platform/FileInput.h"
-
 #include "platform/ByteOrder.h"
+#include "platform/FileInput.h"
 
 namespace {
 
@@ -59,7 +58,7 @@ std::string nameFromField(const uint8_t* field) {
 }
 
 bool readDependencyList(PartReader& reader, std::vector<PackageRange>& list) {
-    uint8_t countField[2];
+    uint8_t countField[kListCountSize];
     if (!readExactly(reader, countField, sizeof countField)) return false;
     uint16_t count = load16le(countField);
     // Entry by entry: the count is only a promise until the entries arrive.
@@ -68,9 +67,9 @@ bool readDependencyList(PartReader& reader, std::vector<PackageRange>& list) {
         if (!readExactly(reader, entry, sizeof entry)) return false;
         PackageRange range;
         range.name = nameFromField(entry);
-        range.min = load32le(entry + 16);
-        range.max = load32le(entry + 24);
-        range.precedence = static_cast<int32_t>(load32le(entry + 28));
+        range.min = load32le(entry + kEntryMinOffset);
+        range.max = load32le(entry + kEntryMaxOffset);
+        range.precedence = static_cast<int32_t>(load32le(entry + kEntryPrecedenceOffset));
         list.push_back(std::move(range));
     }
     return true;
@@ -84,13 +83,13 @@ bool parsePackageHeader(PackageInfo& target, PartReader& reader, bool* brokenTex
     uint8_t header[kHeaderPartSize];
     if (!readExactly(reader, header, sizeof header)) return false;
     target.name = nameFromField(header);
-    target.version = load32le(header + 16);
-    target.buildTime = load32le(header + 20);
+    target.version = load32le(header + kHeaderVersionOffset);
+    target.buildTime = load32le(header + kHeaderBuildTimeOffset);
 
     // The flags word is optional. A blocking read bounded by the part is used
     // rather than asking what is available: on a pipe the word may not have
     // arrived yet and would be missed.
-    uint32_t left = reader.partBuffer().remaining;
+    uint32_t left = reader.partBuffer().remaining();
     size_t want = std::min<size_t>(kHeaderFlagsSize, left);
     if (want != 0) {
         uint8_t flagsField[kHeaderFlagsSize];

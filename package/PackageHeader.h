@@ -4,13 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "package/PartReader.h"
 
-constexpr size_t kHeaderPartSize = 32;
-constexpr size_t kHeaderFlagsSize = 4;
-constexpr size_t kNameFieldSize = 16;
-constexpr size_t kDependencyEntrySize = 32;
 // A text part (architecture, description, note, auxiliary text) longer than
 // this makes the package broken: real texts are a few hundred bytes, and the
 // whole text is held in memory.

@@ -12,26 +12,43 @@ const std::streambuf::pos_type kSeekFailed(std::streambuf::off_type(-1));
 
 PartStreambuf::PartStreambuf(std::streambuf* sourceBuffer, bool hashingOn,
                              std::streambuf* copyBuffer)
-    : source(sourceBuffer), copy(copyBuffer), hashing(hashingOn) {}
+    : source_(sourceBuffer), copy_(copyBuffer), hashing_(hashingOn) {}
 
-void PartStreambuf::takeDigest() {
-    hasher.digest(digest);
-    digestTaken = true;
+void PartStreambuf::closeDigest() {
+    hasher_.digest(digest_);
+    digestTaken_ = true;
+}
+
+bool PartStreambuf::takeDigest(uint8_t out[SHA1::kDigestSize]) {
+    if (!hashing_) return false;
+    closeDigest();
+    std::copy(digest_, digest_ + SHA1::kDigestSize, out);
+    return true;
+}
+
+bool PartStreambuf::readUnhashed(uint8_t* out, uint32_t n) {
+    if (remaining_ < n) return false;
+    // Straight from the source, past the hash; the copy still gets them.
+    if (source_->sgetn(reinterpret_cast<char*>(out), n) != static_cast<std::streamsize>(n))
+        return false;
+    if (copy_ != nullptr) copy_->sputn(reinterpret_cast<const char*>(out), n);
+    remaining_ -= n;
+    return true;
 }
 
 void PartStreambuf::consumed(const char* s, std::streamsize n) {
     if (n <= 0) return;
-    if (copy != nullptr) copy->sputn(s, n);
-    if (hashing) hasher.update(s, static_cast<size_t>(n));
+    if (copy_ != nullptr) copy_->sputn(s, n);
+    if (hashing_) hasher_.update(s, static_cast<size_t>(n));
 }
 
 std::streamsize PartStreambuf::rawRead(char* s, std::streamsize n) {
-    if (source == nullptr || n <= 0) return 0;
-    std::streamsize got = source->sgetn(s, n);
+    if (source_ == nullptr || n <= 0) return 0;
+    std::streamsize got = source_->sgetn(s, n);
     if (got <= 0) return 0;
     // Bytes put back earlier were hashed and copied when first read.
-    std::streamsize again = std::min<std::streamsize>(putbackCount, got);
-    putbackCount -= static_cast<uint32_t>(again);
+    std::streamsize again = std::min<std::streamsize>(putbackCount_, got);
+    putbackCount_ -= static_cast<uint32_t>(again);
     consumed(s + again, got - again);
     return got;
 }
@@ -51,70 +68,70 @@ uint32_t PartStreambuf::skip(uint32_t n) {
 }
 
 int32_t PartStreambuf::nextPart() {
-    if (source == nullptr) return -1;
-    if (remaining != 0) {
+    if (source_ == nullptr) return -1;
+    if (remaining_ != 0) {
         bool passed = false;
-        if (!hashing && copy == nullptr) {
+        if (!hashing_ && copy_ == nullptr) {
             // Nothing needs to see the bytes: let the source jump over them.
-            passed =
-                source->pubseekoff(remaining, std::ios_base::cur, std::ios_base::in) != kSeekFailed;
+            passed = source_->pubseekoff(remaining_, std::ios_base::cur, std::ios_base::in) !=
+                     kSeekFailed;
         }
-        if (!passed && skip(remaining) < remaining) {
-            remaining = 0;
+        if (!passed && skip(remaining_) < remaining_) {
+            remaining_ = 0;
             return -1;
         }
-        remaining = 0;
+        remaining_ = 0;
     }
-    partStart += partLength;
-    partLength = 0;
+    partStart_ += partLength_;
+    partLength_ = 0;
 
     uint8_t header[kPartHeaderSize];
-    if (source->sgetn(reinterpret_cast<char*>(header), kPartHeaderSize) <
+    if (source_->sgetn(reinterpret_cast<char*>(header), kPartHeaderSize) <
         static_cast<std::streamsize>(kPartHeaderSize)) {
-        takeDigest();
+        closeDigest();
         return -1;
     }
-    if (copy != nullptr) copy->sputn(reinterpret_cast<const char*>(header), kPartHeaderSize);
+    if (copy_ != nullptr) copy_->sputn(reinterpret_cast<const char*>(header), kPartHeaderSize);
     uint16_t type = load16le(header);
-    if (hashing) {
+    if (hashing_) {
         // A package header starts a new signed message; the digest of the previous
         // one stays available to whoever verifies it.
-        if (type == kPartHeader) takeDigest();
-        hasher.update(header, kPartHeaderSize);
+        if (type == kPartHeader) closeDigest();
+        hasher_.update(header, kPartHeaderSize);
     }
-    partStart += kPartHeaderSize;
-    partLength = load32le(header + 2);
-    remaining = partLength;
+    partStart_ += kPartHeaderSize;
+    partLength_ = load32le(header + kPartLengthOffset);
+    remaining_ = partLength_;
     return type;
 }
 
 std::streamsize PartStreambuf::showmanyc() {
-    if (source == nullptr) return -1;
-    std::streamsize available = source->in_avail();
+    if (source_ == nullptr) return -1;
+    std::streamsize available = source_->in_avail();
     // In 64 bits: remaining may not fit a 32-bit streamsize, the smaller value does.
-    return static_cast<std::streamsize>(std::min<int64_t>(available, remaining));
+    return static_cast<std::streamsize>(std::min<int64_t>(available, remaining_));
 }
 
 std::streamsize PartStreambuf::xsgetn(char_type* s, std::streamsize n) {
-    if (remaining == 0 || n <= 0) return 0;
+    if (remaining_ == 0 || n <= 0) return 0;
     std::streamsize got =
-        rawRead(s, static_cast<std::streamsize>(std::min<int64_t>(n, remaining)));
-    remaining -= static_cast<uint32_t>(got);
+        rawRead(s, static_cast<std::streamsize>(std::min<int64_t>(n, remaining_)));
+    remaining_ -= static_cast<uint32_t>(got);
     return got;
 }
 
 PartStreambuf::int_type PartStreambuf::underflow() {
-    if (remaining == 0 || source == nullptr) return traits_type::eof();
-    return source->sgetc();
+    if (remaining_ == 0 || source_ == nullptr) return traits_type::eof();
+    return source_->sgetc();
 }
 
 PartStreambuf::int_type PartStreambuf::uflow() {
-    if (remaining == 0 || source == nullptr) return traits_type::eof();
-    int_type c = source->sbumpc();
+    if (remaining_ == 0 || source_ == nullptr) return traits_type::eof();
+    int_type c = source_->sbumpc();
     if (traits_type::eq_int_type(c, traits_type::eof())) return c;
-    --remaining;
-    if (putbackCount != 0) {
-        --putbackCount;
+    --remaining_;
+    if (putbackCount_ != 0) {
+        --putbackCount_;
     } else {
         char byte = traits_type::to_char_type(c);
         consumed(&byte, 1);
@@ -123,36 +140,36 @@ PartStreambuf::int_type PartStreambuf::uflow() {
 }
 
 PartStreambuf::int_type PartStreambuf::pbackfail(int_type c) {
-    if (source == nullptr || remaining == partLength) return traits_type::eof();
+    if (source_ == nullptr || remaining_ == partLength_) return traits_type::eof();
     int_type result = traits_type::eq_int_type(c, traits_type::eof())
-                          ? source->sungetc()
-                          : source->sputbackc(traits_type::to_char_type(c));
+                          ? source_->sungetc()
+                          : source_->sputbackc(traits_type::to_char_type(c));
     if (traits_type::eq_int_type(result, traits_type::eof())) return result;
     // The byte has been hashed and copied already; reading it again must not
     // count it twice. Counted only once the source took it back, so that a refused
     // put-back cannot leave a byte unhashed.
-    if (hashing || copy != nullptr) ++putbackCount;
-    ++remaining;
+    if (hashing_ || copy_ != nullptr) ++putbackCount_;
+    ++remaining_;
     return result;
 }
 
 PartStreambuf::pos_type PartStreambuf::seekpos(pos_type pos, std::ios_base::openmode) {
     off_type target = off_type(pos);
-    if (source == nullptr || target < 0 || target > off_type(partLength)) return kSeekFailed;
-    uint32_t targetRemaining = partLength - static_cast<uint32_t>(target);
-    if (targetRemaining == remaining) return pos;
-    if (!hashing && copy == nullptr) {
-        pos_type absolute = pos_type(off_type(partStart) + target);
-        if (source->pubseekpos(absolute, std::ios_base::in) != kSeekFailed) {
-            remaining = targetRemaining;
+    if (source_ == nullptr || target < 0 || target > off_type(partLength_)) return kSeekFailed;
+    uint32_t targetRemaining = partLength_ - static_cast<uint32_t>(target);
+    if (targetRemaining == remaining_) return pos;
+    if (!hashing_ && copy_ == nullptr) {
+        pos_type absolute = pos_type(off_type(partStart_) + target);
+        if (source_->pubseekpos(absolute, std::ios_base::in) != kSeekFailed) {
+            remaining_ = targetRemaining;
             return pos;
         }
     }
     // Bytes already hashed or copied cannot be taken back: only forward.
-    if (targetRemaining > remaining) return kSeekFailed;
-    uint32_t distance = remaining - targetRemaining;
+    if (targetRemaining > remaining_) return kSeekFailed;
+    uint32_t distance = remaining_ - targetRemaining;
     if (skip(distance) < distance) return kSeekFailed;
-    remaining = targetRemaining;
+    remaining_ = targetRemaining;
     return pos;
 }
 
@@ -163,9 +180,9 @@ PartStreambuf::pos_type PartStreambuf::seekoff(off_type off, std::ios_base::seek
             return seekpos(pos_type(off), which);
         case std::ios_base::end:
             // A positive offset counts back from the end of the payload.
-            return seekpos(pos_type(off_type(partLength) - off), which);
+            return seekpos(pos_type(off_type(partLength_) - off), which);
         case std::ios_base::cur:
-            return seekpos(pos_type(off_type(partLength) - off_type(remaining) + off), which);
+            return seekpos(pos_type(off_type(partLength_) - off_type(remaining_) + off), which);
         default:
             return kSeekFailed;
     }
@@ -175,15 +192,16 @@ PartReader::PartReader(std::istream& source, bool hashing, std::streambuf* copy)
     : std::istream(nullptr), buffer_(source.rdbuf(), hashing, copy) {
     rdbuf(&buffer_);
     uint8_t header[kFileHeaderSize];
-    if (buffer_.source != nullptr &&
-        buffer_.source->sgetn(reinterpret_cast<char*>(header), kFileHeaderSize) ==
+    if (buffer_.source_ != nullptr &&
+        buffer_.source_->sgetn(reinterpret_cast<char*>(header), kFileHeaderSize) ==
             static_cast<std::streamsize>(kFileHeaderSize)) {
         // The file header is outside every signed message, but a copy of the
         // package must be whole.
         if (copy != nullptr) copy->sputn(reinterpret_cast<const char*>(header), kFileHeaderSize);
-        buffer_.partStart += kFileHeaderSize;
+        buffer_.partStart_ += kFileHeaderSize;
         magic = load32le(header);
-        expectedSize = load32le(header + 4) + static_cast<uint32_t>(kFileHeaderSize);
+        expectedSize =
+            load32le(header + kFileLengthOffset) + static_cast<uint32_t>(kFileHeaderSize);
     } else {
         magic = kMagicUnreadable;
     }

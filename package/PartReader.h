@@ -7,30 +7,10 @@
 #include <streambuf>
 #include <vector>
 
+#include "package/PackageFormat.h"
 #include "platform/Sha1.h"
 
-constexpr uint32_t kMagicRegular = 0xBAD0F11Eu;
-constexpr uint32_t kMagicUnrecorded = 0xA1100FFBu;
-constexpr uint32_t kMagicUnreadable = 0xFFFFFFFFu;
-constexpr size_t kFileHeaderSize = 8;
-constexpr size_t kPartHeaderSize = 6;
 constexpr size_t kSkipChunkSize = 16384;
-
-enum PartType : int32_t {
-    kPartHeader = 1,
-    kPartDescription = 2,
-    kPartDependencies = 3,
-    kPartFileContainer = 4,
-    kPartSignature = 9,
-    kPartArchitecture = 16,
-    kPartConflicts = 17,
-    kPartBundleHeader = 18,
-    kPartProvides = 19,
-    kPartDefaultOff = 20,
-    kPartImage = 21,
-    kPartNote = 23,
-    kPartAuxText = 24,
-};
 
 class PartStreambuf : public std::streambuf {
 public:
@@ -43,18 +23,21 @@ public:
     // how many were read.
     uint32_t skip(uint32_t n);
 
-    // Fields shared with the signature check, which reads the signature payload
-    // straight from the source.
-    std::streambuf* source;
-    uint32_t partStart = 0;
-    uint32_t partLength = 0;
-    uint32_t remaining = 0;
-    std::streambuf* copy;
-    SHA1 hasher;
-    bool hashing;
-    bool digestTaken = false;
-    uint32_t putbackCount = 0;
-    uint8_t digest[SHA1::kDigestSize] = {};
+    // Takes the digest of everything hashed so far (the message a signature
+    // part signs) into out and keeps it as lastDigest(); false, taking nothing,
+    // when the reader does not hash.
+    bool takeDigest(uint8_t out[SHA1::kDigestSize]);
+    // Reads n bytes of the current part straight from the source, unhashed but
+    // copied; false when the part or the source holds fewer.
+    bool readUnhashed(uint8_t* out, uint32_t n);
+
+    uint32_t partStart() const { return partStart_; }
+    uint32_t partLength() const { return partLength_; }
+    // Bytes of the current part not read yet.
+    uint32_t remaining() const { return remaining_; }
+    std::streambuf* copyTarget() const { return copy_; }
+    bool digestTaken() const { return digestTaken_; }
+    const uint8_t* lastDigest() const { return digest_; }
 
 protected:
     pos_type seekoff(off_type off, std::ios_base::seekdir dir,
@@ -69,8 +52,20 @@ protected:
 private:
     // Reads from the source, hashing and copying all but re-read put-back bytes.
     std::streamsize rawRead(char* s, std::streamsize n);
-    void takeDigest();
+    void closeDigest();
     void consumed(const char* s, std::streamsize n);
+
+    friend class PartReader;
+    std::streambuf* source_;
+    uint32_t partStart_ = 0;
+    uint32_t partLength_ = 0;
+    uint32_t remaining_ = 0;
+    std::streambuf* copy_;
+    SHA1 hasher_;
+    bool hashing_;
+    bool digestTaken_ = false;
+    uint32_t putbackCount_ = 0;
+    uint8_t digest_[SHA1::kDigestSize] = {};
 };
 
 class PartReader : public std::istream {
@@ -88,8 +83,8 @@ public:
     uint32_t expectedSize = 0;
 
     int32_t nextPart();
-    uint32_t partLength() const { return buffer_.partLength; }
-    uint32_t partOffset() const { return buffer_.partStart; }
+    uint32_t partLength() const { return buffer_.partLength_; }
+    uint32_t partOffset() const { return buffer_.partStart_; }
     bool isUnrecorded() const { return magic == kMagicUnrecorded; }
     PartStreambuf& partBuffer() { return buffer_; }
 

@@ -1,6 +1,6 @@
 // Choosing among candidate packages: superseded ones are dropped, the rest are
 // ordered so that a package comes after what it needs and what excludes it.
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "package/PackageHeader.h"
 #include "planning/ChangePlanning.h"
 #include "planning/Eligibility.h"
@@ -20,7 +20,7 @@ bool supersededInList(InstallContext& context, const std::vector<Record*>& list,
         int c = compareForChoice(other, candidate, preferOlder);
         if (c > 0) {
             if (report) {
-                context.reportWarning(
+                context.console.reportWarning(
                     preferOlder ? "omitting package %s: older package is already provided"
                                 : "omitting package %s: newer package is already provided",
                     nameWithVersion(candidate).c_str());

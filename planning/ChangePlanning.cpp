@@ -2,21 +2,14 @@
 // uninstall and to enable, carried out by the removal code.
 #include "planning/ChangePlanning.h"
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
-#include "planning/PackageRemoval.h"
 #include "planning/PlanLookup.h"
 
 namespace {
 
-bool keptActiveOrEnabled(const PackageRecord& r) {
-    return (r.pendingAction == kActionNone && !r.disabled) || r.pendingAction == kActionEnable;
-}
-
-template <typename Lookup, typename DropStep>
-bool runPlan(InstallContext& context, Lookup& lookup, DropStep dropStep,
-             std::vector<PackageRecord*>& removal, std::vector<PackageRecord*>& enable,
-             bool report) {
+bool runPlan(InstallContext& context, IndexedLookup& lookup, std::vector<PackageRecord*>& removal,
+             std::vector<PackageRecord*>& enable, bool report) {
     planning::propagateBundleActions(context, lookup);
     // The conditions are looked at as the loops reach each record: earlier
     // records may have changed its action.
@@ -28,12 +21,12 @@ bool runPlan(InstallContext& context, Lookup& lookup, DropStep dropStep,
         PackageRecord& r = *context.packages[i];
         if (keptActiveOrEnabled(r)) planning::resolveEnableConflicts(context, lookup, r, report);
     }
-    dropStep();
+    planning::dropUnsatisfiedIndexed(lookup);
     planning::reconcileBundles(context, lookup);
 
     if (!context.packages.empty() && !anyWillBeActive(context)) {
         for (const auto& r : context.packages) r->pendingAction = kActionNone;
-        if (report) context.reportError("can not uninstall or disable all packages");
+        if (report) context.console.reportError("can not uninstall or disable all packages");
         return false;
     }
 
@@ -55,26 +48,8 @@ bool runPlan(InstallContext& context, Lookup& lookup, DropStep dropStep,
 
 }  // namespace
 
-bool applyPlan(InstallContext& context, FsTransaction& transaction, int verbosity) {
-    std::vector<PackageRecord*> removal;
-    std::vector<PackageRecord*> enable;
-    if (!planChanges(context, removal, enable, verbosity != 0)) return false;
-    bool changing = !removal.empty() || !enable.empty();
-    disableOrUninstallPackages(context, transaction, removal, verbosity);
-    enablePackages(context, transaction, enable, verbosity);
-    return changing;
-}
-
 bool planChanges(InstallContext& context, std::vector<PackageRecord*>& removal,
                  std::vector<PackageRecord*>& enable, bool report) {
     IndexedLookup lookup(context);
-    auto drop = [&lookup] { planning::dropUnsatisfiedIndexed(lookup); };
-    return runPlan(context, lookup, drop, removal, enable, report);
-}
-
-bool planChangesUnindexed(InstallContext& context, std::vector<PackageRecord*>& removal,
-                          std::vector<PackageRecord*>& enable, bool report) {
-    ScanLookup lookup(context);
-    auto drop = [&context] { dropUnsatisfied(context); };
-    return runPlan(context, lookup, drop, removal, enable, report);
+    return runPlan(context, lookup, removal, enable, report);
 }

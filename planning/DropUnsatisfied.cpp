@@ -3,8 +3,7 @@
 #include <functional>
 #include <queue>
 
-#include "driver/InstallContext.h"
-#include "planning/ChangePlanning.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 #include "planning/PlanLookup.h"
 
@@ -19,10 +18,7 @@ bool dropForState(PackageRecord& record, int state) {
         return true;
     }
     if (state == kCandidateInactive) {
-        bool keptOrEnabled =
-            record.pendingAction == kActionNone || record.pendingAction == kActionEnable;
-        bool active = !record.disabled || record.pendingAction == kActionEnable;
-        if (!keptOrEnabled || !active) return false;
+        if (!keptActiveOrEnabled(record)) return false;
         record.pendingAction = kActionDisable;
         return true;
     }
@@ -31,33 +27,14 @@ bool dropForState(PackageRecord& record, int state) {
 
 }  // namespace
 
-void dropUnsatisfied(InstallContext& context) {
-    // After every change the scan starts again at the first record: a change can
-    // take away the last candidate of a record seen earlier.
-    bool changed = true;
-    while (changed) {
-        changed = false;
-        for (size_t i = 0; i < context.packages.size() && !changed; ++i) {
-            PackageRecord& r = *context.packages[i];
-            for (const PackageRange& d : r.dependencies) {
-                int state = candidateState(collectSatisfying(context, d, true));
-                if (dropForState(r, state)) {
-                    changed = true;
-                    break;
-                }
-            }
-        }
-    }
-}
-
 namespace planning {
 
-// The scan above always acts on the first record, in list order, that has a
-// dependency whose rule applies. A change to one record's action can alter only
-// its own rules and those of the records that count it as a candidate, so
-// keeping exactly those records "to examine" and always examining the lowest
-// position first finds the same record each time, and makes the same changes in
-// the same order.
+// Acts each time on the first record, in list order, that has a dependency whose
+// rule applies, and after every change looks again from there: a change can
+// take away the last candidate of a record seen earlier. A change to one
+// record's action can alter only its own rules and those of the records that
+// count it as a candidate, so only those records are kept "to examine", the
+// lowest position first.
 void dropUnsatisfiedIndexed(IndexedLookup& lookup) {
     const size_t n = lookup.size();
     std::vector<std::vector<std::vector<size_t>>> candidates(n);

@@ -1,35 +1,11 @@
 // Whether a package read from a stream may be installed next to the installed set.
 #include "planning/Eligibility.h"
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include "driver/FlashProbes.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/PlanLookup.h"
+#include "platform/FlashProbes.h"
 
 namespace {
-
-// Argument block of the board's minimum-version request; handed to the driver
-// in host byte order, so a plain struct is the wire form.
-struct MinVersionRequest {
-    uint16_t word0;
-    uint16_t word1;
-    uint32_t result;
-};
-static_assert(sizeof(MinVersionRequest) == 8, "the board driver expects an 8-byte block");
-
-VersionNumber boardMinSystemVersion() {
-    MinVersionRequest request{kMinVersionQueryWord0, kMinVersionQueryWord1, 0};
-    int fd = ::open(kBoardFlashDevice, O_RDWR);
-    if (fd < 0) return 0;
-    // The driver leaves the word at 0 when it has no minimum; its return value
-    // says nothing more.
-    (void)::ioctl(fd, kMinSystemVersionRequest, &request);
-    ::close(fd);
-    return request.result;
-}
 
 // Replaceable so that tests can play boards with a minimum version.
 MinSystemVersionQuery minVersionQuery = boardMinSystemVersion;
@@ -58,37 +34,41 @@ bool checkSystemPackage(InstallContext& context, const PackageInfo& package, boo
     // An installed "option" package lifts the board's minimum.
     if (package.version < minimum && !findByName(context, kOptionPackageName)) {
         if (report) {
-            context.reportError("omitting package %s: min Tarnix version is %s",
-                                nameWithVersion(package).c_str(), formatVersion(minimum).c_str());
+            context.console.reportError("omitting package %s: min Tarnix version is %s",
+                                        nameWithVersion(package).c_str(),
+                                        formatVersion(minimum).c_str());
         }
         return false;
     }
     if (package.version < kLargeEraseMinVersion && isLargeEraseFlash()) {
         if (report) {
-            context.reportWarning("omitting package %s: it does not support current file system",
-                                  nameWithVersion(package).c_str());
+            context.console.reportWarning(
+                "omitting package %s: it does not support current file system",
+                nameWithVersion(package).c_str());
         }
         return false;
     }
     return true;
 }
 
-CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
-                         InstallFlags flags, bool* sameAsInstalled) {
-    CheckResult result = 0;
-    // Once one message is out, the rest of the checks only set bits.
-    bool reported = false;
-    if (sameAsInstalled) *sameAsInstalled = false;
-    const std::string shown = nameWithVersion(package);
-    const bool quietChecks = (flags & kQuietChecks) != 0;
+namespace {
 
+// The installed package of the same name against the new one: an upgrade, a
+// downgrade (reported unless allowed), a reinstall in or out of a bundle, or
+// the same package (reported).
+CheckResult checkAgainstInstalled(InstallContext& context, const PackageInfo& package,
+                                  bool inBundle, InstallFlags flags, bool& reported,
+                                  bool* sameAsInstalled) {
+    CheckResult result;
+    const std::string shown = nameWithVersion(package);
     if (PackageRecord* installed = findByName(context, package.name)) {
         int c = compareVersions(package, *installed);
         if (c < 0) {
             result = kCheckDowngrade;
-            if (!(flags & kAllowDowngrade)) {
-                context.reportWarning("omitting package %s: newer package %s is already installed",
-                                      shown.c_str(), nameWithVersion(*installed).c_str());
+            if (!flags.has(kAllowDowngrade)) {
+                context.console.reportWarning(
+                    "omitting package %s: newer package %s is already installed", shown.c_str(),
+                    nameWithVersion(*installed).c_str());
                 reported = true;
             }
         } else if (c == 0) {
@@ -96,8 +76,8 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
             if (installedInBundle != inBundle) {
                 result = kCheckReinstall;
             } else {
-                context.reportWarning("omitting package %s: it is already installed",
-                                      shown.c_str());
+                context.console.reportWarning("omitting package %s: it is already installed",
+                                              shown.c_str());
                 reported = true;
                 if (sameAsInstalled) *sameAsInstalled = true;
             }
@@ -105,6 +85,21 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
             result = kCheckUpgrade;
         }
     }
+    return result;
+}
+
+}  // namespace
+
+CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
+                         InstallFlags flags, bool* sameAsInstalled) {
+    // Once one message is out, the rest of the checks only set bits.
+    bool reported = false;
+    if (sameAsInstalled) *sameAsInstalled = false;
+    const std::string shown = nameWithVersion(package);
+    const bool quietChecks = flags.has(kQuietChecks);
+
+    CheckResult result =
+        checkAgainstInstalled(context, package, inBundle, flags, reported, sameAsInstalled);
 
     if (isSystemPackageName(package.name)) {
         bool report = !reported && !quietChecks;
@@ -116,9 +111,9 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
 
     if (!package.architecture.empty() && package.architecture != context.architecture) {
         if (!reported && !quietChecks) {
-            context.reportError("can not install %s: it is not made for %s, but for %s",
-                                shown.c_str(), context.architecture.c_str(),
-                                package.architecture.c_str());
+            context.console.reportError("can not install %s: it is not made for %s, but for %s",
+                                        shown.c_str(), context.architecture.c_str(),
+                                        package.architecture.c_str());
             reported = true;
         }
         result |= kCheckBlocked;
@@ -127,8 +122,8 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
     for (const PackageRange& d : package.dependencies) {
         if (!collectSatisfying(context, d, false).empty()) continue;
         if (!reported && !quietChecks) {
-            context.reportError("can not install %s: %s is not installed, but is required",
-                                shown.c_str(), rangeText(d).c_str());
+            context.console.reportError("can not install %s: %s is not installed, but is required",
+                                        shown.c_str(), rangeText(d).c_str());
             reported = true;
         }
         result |= kCheckBlocked;
@@ -136,9 +131,9 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
     }
 
     if (PackageRecord* excluder = findExcluder(context, package)) {
-        if (!reported && !(flags & kQuietConflicts)) {
-            context.reportError("can not install %s: it conflicts with %s", shown.c_str(),
-                                nameWithVersion(*excluder).c_str());
+        if (!reported && !flags.has(kQuietConflicts)) {
+            context.console.reportError("can not install %s: it conflicts with %s", shown.c_str(),
+                                        nameWithVersion(*excluder).c_str());
         }
         result |= kCheckConflict;
     }
@@ -146,6 +141,6 @@ CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bo
 }
 
 void resolveEnableConflicts(InstallContext& context, PackageRecord& record, bool report) {
-    ScanLookup lookup(context);
+    IndexedLookup lookup(context);
     planning::resolveEnableConflicts(context, lookup, record, report);
 }

@@ -5,23 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
+#include "planning/InstallFlags.h"
 
 class InstallContext;
-
-using InstallFlags = uint32_t;
-constexpr InstallFlags kAllowUpgrade = 1;
-constexpr InstallFlags kAllowDowngrade = 2;
-constexpr InstallFlags kQuietChecks = 8;
-constexpr InstallFlags kQuietConflicts = 16;
-constexpr InstallFlags kAcceptReinstall = 32;
-
-using CheckResult = uint32_t;
-constexpr CheckResult kCheckUpgrade = 1;
-constexpr CheckResult kCheckDowngrade = 2;
-constexpr CheckResult kCheckBlocked = 8;
-constexpr CheckResult kCheckConflict = 16;
-constexpr CheckResult kCheckReinstall = 32;
 
 // Results of candidateState.
 constexpr int kCandidateActive = 0;    // some candidate will be active
@@ -30,11 +17,6 @@ constexpr int kCandidateInactive = 3;  // only disabled (or being disabled) cand
 
 // System packages older than this cannot live on flash with large erase blocks.
 constexpr VersionNumber kLargeEraseMinVersion = 0x03146302;  // 3.20rc2
-
-// The board's answer block for kMinSystemVersionRequest: {u16, u16, u32 result}
-// in host order.
-constexpr uint16_t kMinVersionQueryWord0 = 4;
-constexpr uint16_t kMinVersionQueryWord1 = 37;
 
 // First record in list order with that name; null / -1 when absent.
 PackageRecord* findByName(InstallContext& context, const std::string& name);
@@ -51,8 +33,6 @@ PackageRecord* findExcluder(InstallContext& context, const PackageInfo& record);
 std::vector<PackageRecord*> collectSatisfying(InstallContext& context, const PackageRange& range,
                                               bool includeDisabled);
 int candidateState(const std::vector<PackageRecord*>& list);
-// Disabled and to be enabled, or enabled with nothing pending.
-bool willBeActive(const PackageRecord& record);
 
 // The board's minimum system version, 0 when the board gives none. Tests replace
 // the board query; null restores it.
@@ -63,7 +43,7 @@ void setMinSystemVersionQuery(MinSystemVersionQuery query);
 bool checkSystemPackage(InstallContext& context, const PackageInfo& package, bool report);
 // Prints at most one message per call. sameAsInstalled, when given, is set when
 // the installed package of this name has the same version, build time and bundle
-// membership (the "already installed" case, whose result is 0 like a package
+// membership (the "already installed" case, whose result is empty like a package
 // that is not installed), so that a caller can skip it.
 CheckResult checkInstall(InstallContext& context, const PackageInfo& package, bool inBundle,
                          InstallFlags flags, bool* sameAsInstalled = nullptr);

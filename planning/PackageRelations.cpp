@@ -1,7 +1,7 @@
 // The relations between packages that the checks and the planner share.
 #include <unordered_map>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 
 namespace {
@@ -119,9 +119,4 @@ int candidateState(const std::vector<PackageRecord*>& list) {
             inactive = true;
     }
     return inactive ? kCandidateInactive : kCandidateNone;
-}
-
-bool willBeActive(const PackageRecord& record) {
-    return record.disabled ? record.pendingAction == kActionEnable
-                           : record.pendingAction == kActionNone;
 }

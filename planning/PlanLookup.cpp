@@ -2,41 +2,8 @@
 
 #include <algorithm>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
-
-namespace {
-
-bool inBundleNamed(const PackageRecord& record, const std::string& bundleName) {
-    return !record.bundle.name.empty() && sameName(record.bundle.name, bundleName);
-}
-
-}  // namespace
-
-PackageRecord* ScanLookup::byName(const std::string& name) {
-    return findByName(context_, name);
-}
-
-std::vector<PackageRecord*> ScanLookup::satisfying(const PackageRange& range,
-                                                   bool includeDisabled) {
-    return collectSatisfying(context_, range, includeDisabled);
-}
-
-std::vector<PackageRecord*> ScanLookup::conflictPeers(const PackageRecord& record) {
-    std::vector<PackageRecord*> peers;
-    for (const auto& r : context_.packages) {
-        if (r.get() != &record) peers.push_back(r.get());
-    }
-    return peers;
-}
-
-std::vector<PackageRecord*> ScanLookup::bundleMembers(const PackageRecord& bundle) {
-    std::vector<PackageRecord*> members;
-    for (const auto& r : context_.packages) {
-        if (r.get() != &bundle && inBundleNamed(*r, bundle.name)) members.push_back(r.get());
-    }
-    return members;
-}
 
 IndexedLookup::IndexedLookup(InstallContext& context) {
     records_.reserve(context.packages.size());

@@ -1,55 +1,29 @@
 #pragma once
-// How planning finds the records related to a record: by scanning the package
-// list, or through name indexes built once per plan. Both answer with the same
-// records in package-list order, so every step gives the same result with
-// either; the scan is the plain form the indexed one is checked against.
+// How planning finds the records related to a record: through name indexes built
+// once per plan, answering with records in package-list order.
 #include <cstddef>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 class InstallContext;
 
-class RecordLookup {
-public:
-    virtual ~RecordLookup() = default;
-    // First record of the list with that name, or null.
-    virtual PackageRecord* byName(const std::string& name) = 0;
-    // As collectSatisfying.
-    virtual std::vector<PackageRecord*> satisfying(const PackageRange& range,
-                                                   bool includeDisabled) = 0;
-    // The records other than the given one, in list order, among which lie all
-    // that exclude it or that it excludes.
-    virtual std::vector<PackageRecord*> conflictPeers(const PackageRecord& record) = 0;
-    // The records, other than the bundle itself, whose bundle reference names it.
-    virtual std::vector<PackageRecord*> bundleMembers(const PackageRecord& bundle) = 0;
-};
-
-class ScanLookup : public RecordLookup {
-public:
-    explicit ScanLookup(InstallContext& context) : context_(context) {}
-    PackageRecord* byName(const std::string& name) override;
-    std::vector<PackageRecord*> satisfying(const PackageRange& range,
-                                           bool includeDisabled) override;
-    std::vector<PackageRecord*> conflictPeers(const PackageRecord& record) override;
-    std::vector<PackageRecord*> bundleMembers(const PackageRecord& bundle) override;
-
-private:
-    InstallContext& context_;
-};
-
 // Valid while the package list keeps its records and their names, provides,
 // conflicts and bundle references; pending actions and states may change.
-class IndexedLookup : public RecordLookup {
+class IndexedLookup {
 public:
     explicit IndexedLookup(InstallContext& context);
-    PackageRecord* byName(const std::string& name) override;
-    std::vector<PackageRecord*> satisfying(const PackageRange& range,
-                                           bool includeDisabled) override;
-    std::vector<PackageRecord*> conflictPeers(const PackageRecord& record) override;
-    std::vector<PackageRecord*> bundleMembers(const PackageRecord& bundle) override;
+    // First record of the list with that name, or null.
+    PackageRecord* byName(const std::string& name);
+    // As collectSatisfying.
+    std::vector<PackageRecord*> satisfying(const PackageRange& range, bool includeDisabled);
+    // The records other than the given one, in list order, among which lie all
+    // that exclude it or that it excludes.
+    std::vector<PackageRecord*> conflictPeers(const PackageRecord& record);
+    // The records, other than the bundle itself, whose bundle reference names it.
+    std::vector<PackageRecord*> bundleMembers(const PackageRecord& bundle);
 
     size_t size() const { return records_.size(); }
     PackageRecord& at(size_t position) const { return *records_[position]; }
@@ -72,18 +46,17 @@ private:
     bool anyMemberLists_ = false;
 };
 
-// The steps of planning over a chosen lookup; the public functions of
-// ChangePlanning.h and Eligibility.h run them with a ScanLookup.
+// The steps of planning over the plan's lookup.
 namespace planning {
 
-void propagateBundleActions(InstallContext& context, RecordLookup& lookup);
-void ensureDependencies(InstallContext& context, RecordLookup& lookup, PackageRecord& record,
+void propagateBundleActions(InstallContext& context, IndexedLookup& lookup);
+void ensureDependencies(InstallContext& context, IndexedLookup& lookup, PackageRecord& record,
                         bool report);
-void activateDependency(InstallContext& context, RecordLookup& lookup, PackageRecord& dependency,
+void activateDependency(InstallContext& context, IndexedLookup& lookup, PackageRecord& dependency,
                         PackageRecord& dependent, bool report);
-void resolveEnableConflicts(InstallContext& context, RecordLookup& lookup, PackageRecord& record,
+void resolveEnableConflicts(InstallContext& context, IndexedLookup& lookup, PackageRecord& record,
                             bool report);
-void reconcileBundles(InstallContext& context, RecordLookup& lookup);
+void reconcileBundles(InstallContext& context, IndexedLookup& lookup);
 // Same outcome as dropUnsatisfied, re-examining only what a change can affect.
 void dropUnsatisfiedIndexed(IndexedLookup& lookup);
 

@@ -2,7 +2,7 @@
 // the packages to be active consistent. They only change pending actions.
 #include <unordered_map>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
 #include "planning/Eligibility.h"
 #include "planning/PlanLookup.h"
@@ -17,7 +17,7 @@ namespace {
 // examination began further up, which could only repeat forever, and skips it.
 class DependencyWalk {
 public:
-    DependencyWalk(InstallContext& context, RecordLookup& lookup, bool report)
+    DependencyWalk(InstallContext& context, IndexedLookup& lookup, bool report)
         : context_(context), lookup_(lookup), report_(report) {}
 
     void ensure(PackageRecord& record) {
@@ -36,8 +36,9 @@ public:
         PendingAction action = dependency.pendingAction;
         if (action == kActionUninstall || action == kActionDisable) {
             if (report_) {
-                context_.reportWarning("can not %s %s: %s depends on it", actionWord(action),
-                                       nameWithVersion(dependency).c_str(), dependent.name.c_str());
+                context_.console.reportWarning(
+                    "can not %s %s: %s depends on it", actionWord(action),
+                    nameWithVersion(dependency).c_str(), dependent.name.c_str());
             }
             dependency.pendingAction = kActionNone;
             ++changes_;
@@ -77,22 +78,18 @@ private:
     }
 
     InstallContext& context_;
-    RecordLookup& lookup_;
+    IndexedLookup& lookup_;
     bool report_;
     uint64_t changes_ = 0;
     // record being examined -> the change count when its examination began
     std::unordered_map<const PackageRecord*, uint64_t> inProgress_;
 };
 
-bool activeOrToBeEnabled(const PackageRecord& r) {
-    return r.disabled ? r.pendingAction == kActionEnable : r.pendingAction == kActionNone;
-}
-
 }  // namespace
 
 namespace planning {
 
-void propagateBundleActions(InstallContext& context, RecordLookup& lookup) {
+void propagateBundleActions(InstallContext& context, IndexedLookup& lookup) {
     for (const auto& member : context.packages) {
         if (member->bundle.name.empty()) continue;
         PackageRecord* bundle = lookup.byName(member->bundle.name);
@@ -114,17 +111,17 @@ void propagateBundleActions(InstallContext& context, RecordLookup& lookup) {
     }
 }
 
-void ensureDependencies(InstallContext& context, RecordLookup& lookup, PackageRecord& record,
+void ensureDependencies(InstallContext& context, IndexedLookup& lookup, PackageRecord& record,
                         bool report) {
     DependencyWalk(context, lookup, report).ensure(record);
 }
 
-void activateDependency(InstallContext& context, RecordLookup& lookup, PackageRecord& dependency,
+void activateDependency(InstallContext& context, IndexedLookup& lookup, PackageRecord& dependency,
                         PackageRecord& dependent, bool report) {
     DependencyWalk(context, lookup, report).activate(dependency, dependent);
 }
 
-void resolveEnableConflicts(InstallContext& context, RecordLookup& lookup, PackageRecord& record,
+void resolveEnableConflicts(InstallContext& context, IndexedLookup& lookup, PackageRecord& record,
                             bool report) {
     for (PackageRecord* other : lookup.conflictPeers(record)) {
         if (!willBeActive(*other)) continue;
@@ -137,8 +134,8 @@ void resolveEnableConflicts(InstallContext& context, RecordLookup& lookup, Packa
             other->pendingAction = kActionDisable;
         } else if (other->pendingAction == kActionEnable) {
             if (report) {
-                context.reportWarning("can not enable %s: %s conflicts with it",
-                                      record.name.c_str(), nameWithVersion(*other).c_str());
+                context.console.reportWarning("can not enable %s: %s conflicts with it",
+                                              record.name.c_str(), nameWithVersion(*other).c_str());
             }
             record.pendingAction = kActionNone;
             return;
@@ -146,14 +143,14 @@ void resolveEnableConflicts(InstallContext& context, RecordLookup& lookup, Packa
     }
 }
 
-void reconcileBundles(InstallContext& context, RecordLookup& lookup) {
+void reconcileBundles(InstallContext& context, IndexedLookup& lookup) {
     for (const auto& bundle : context.packages) {
         if (!bundle->isBundle || bundle->pendingAction == kActionUninstall) continue;
         bool keep = false;
         bool allGone = true;
         for (PackageRecord* m : lookup.bundleMembers(*bundle)) {
             if (isPlaceholder(*m)) continue;
-            if (activeOrToBeEnabled(*m)) {
+            if (willBeActive(*m)) {
                 keep = true;
                 break;
             }
@@ -176,31 +173,9 @@ void reconcileBundles(InstallContext& context, RecordLookup& lookup) {
 
 }  // namespace planning
 
-void propagateBundleActions(InstallContext& context) {
-    ScanLookup lookup(context);
-    planning::propagateBundleActions(context, lookup);
-}
-
-void ensureDependencies(InstallContext& context, PackageRecord& record, bool report) {
-    ScanLookup lookup(context);
-    planning::ensureDependencies(context, lookup, record, report);
-}
-
-void activateDependency(InstallContext& context, PackageRecord& dependency,
-                        PackageRecord& dependent, bool report) {
-    ScanLookup lookup(context);
-    planning::activateDependency(context, lookup, dependency, dependent, report);
-}
-
-void reconcileBundles(InstallContext& context) {
-    ScanLookup lookup(context);
-    planning::reconcileBundles(context, lookup);
-}
-
 bool anyWillBeActive(InstallContext& context) {
     for (const auto& r : context.packages) {
-        if (r->pendingAction == kActionEnable || (r->pendingAction == kActionNone && !r->disabled))
-            return true;
+        if (keptActiveOrEnabled(*r)) return true;
     }
     return false;
 }

@@ -14,10 +14,6 @@ inline uint32_t load32le(const uint8_t* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-inline uint64_t load64le(const uint8_t* p) {
-    return static_cast<uint64_t>(load32le(p)) | (static_cast<uint64_t>(load32le(p + 4)) << 32);
-}
-
 inline uint32_t load32be(const uint8_t* p) {
     return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
            (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
@@ -33,11 +29,6 @@ inline void store32le(uint8_t* p, uint32_t v) {
     p[1] = static_cast<uint8_t>(v >> 8);
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-inline void store64le(uint8_t* p, uint64_t v) {
-    store32le(p, static_cast<uint32_t>(v));
-    store32le(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 inline void store32be(uint8_t* p, uint32_t v) {

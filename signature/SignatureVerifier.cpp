@@ -36,25 +36,20 @@ bool SignatureVerifier::verify(PartStreambuf& buffer) {
 
 bool SignatureVerifier::verify(PartStreambuf& buffer, const uint8_t (*keys)[kCurveKeySize],
                                size_t keyCount) {
-    if (!buffer.hashing) return false;
     // The digest covers the package up to and including this part's header; take
     // it before anything else so the reader's state is the same on every failure.
-    buffer.hasher.digest(buffer.digest);
-    buffer.digestTaken = true;
-    if (buffer.remaining < kPayloadSize) return false;
-
+    uint8_t digest[kDigestSize];
+    if (!buffer.takeDigest(digest)) return false;
+    // The signature bytes are not part of what is signed.
     uint8_t payload[kPayloadSize];
-    // Straight from the source: the signature bytes are not part of what is signed.
-    if (buffer.source->sgetn(reinterpret_cast<char*>(payload), kPayloadSize) !=
-        static_cast<std::streamsize>(kPayloadSize)) {
-        return false;
-    }
-    if (buffer.copy != nullptr) {
-        buffer.copy->sputn(reinterpret_cast<const char*>(payload), kPayloadSize);
-    }
-    buffer.remaining -= kPayloadSize;
+    if (!buffer.readUnhashed(payload, kPayloadSize)) return false;
+    return verify(digest, payload, keys, keyCount);
+}
 
-    if (std::memcmp(payload, buffer.digest, kDigestSize) != 0) return false;
+bool SignatureVerifier::verify(const uint8_t digest[kDigestSize],
+                               const uint8_t payload[kPayloadSize],
+                               const uint8_t (*keys)[kCurveKeySize], size_t keyCount) {
+    if (std::memcmp(payload, digest, kDigestSize) != 0) return false;
 
     const uint8_t* r = payload + kROffset;
     const uint8_t* s = payload + kSOffset;

@@ -23,10 +23,14 @@ public:
     // check then fails), reads the 68 payload bytes straight from the source
     // (unhashed, but copied) and checks them against the built-in keys.
     static bool verify(PartStreambuf& buffer);
-    // The same against any one of keyCount keys: the payload is read and its
-    // digest compared once, only the curve check runs per key.
+    // The same against any one of keyCount keys.
     static bool verify(PartStreambuf& buffer, const uint8_t (*keys)[kCurveKeySize],
                        size_t keyCount);
+    // The check itself: the payload must carry the digest of the signed message
+    // and a signature by any one of keyCount keys. The digest is compared once,
+    // only the curve check runs per key.
+    static bool verify(const uint8_t digest[kDigestSize], const uint8_t payload[kPayloadSize],
+                       const uint8_t (*keys)[kCurveKeySize], size_t keyCount);
 
     // e = SignatureHash(digest) with r folded into bytes 8..23, clamped as a
     // Curve25519 scalar. The signer forms e the same way.

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include "platform/ByteOrder.h"
+#include "platform/Sha1.h"
 #include "tools/Signer.h"
 
 namespace pkgwriter {
@@ -38,20 +39,19 @@ void addList(std::vector<Part>& parts, uint16_t type, const std::vector<PackageR
 }  // namespace
 
 uint16_t entryMode(const ContainerFile& file) {
-    uint16_t typeBits = kModeTypeFile;
-    if (file.type == EntryType::Directory) typeBits = kModeTypeDirectory;
-    if (file.type == EntryType::Symlink) typeBits = kModeTypeSymlink;
+    uint16_t typeBits = kModeRegularFile;
+    if (file.type == EntryType::Directory) typeBits = kModeDirectory;
+    if (file.type == EntryType::Symlink) typeBits = kModeSymlink;
     return static_cast<uint16_t>(typeBits | (file.permissions & kModePermissionMask));
 }
 
 std::string buildContainerEntry(const ContainerFile& file) {
     std::string header(kContainerEntryHeaderSize, '\0');
     uint8_t* h = bytes(header);
-    store16le(h, entryMode(file));
-    // bytes 2..22 carry nothing the installer reads
-    h[23] = file.machineClass;
-    store32le(h + 24, static_cast<uint32_t>(file.data.size()));
-    store16le(h + 28, static_cast<uint16_t>(file.name.size()));
+    store16le(h + kContainerModeOffset, entryMode(file));
+    h[kContainerClassOffset] = file.machineClass;
+    store32le(h + kContainerSizeOffset, static_cast<uint32_t>(file.data.size()));
+    store16le(h + kContainerNameLengthOffset, static_cast<uint16_t>(file.name.size()));
     return header + file.name + file.data;
 }
 
@@ -76,8 +76,8 @@ std::string buildContainerPayload(const std::vector<ContainerFile>& files, int l
 }
 
 std::string nameField(const std::string& name) {
-    std::string field = name.substr(0, kWriterNameFieldSize);
-    field.resize(kWriterNameFieldSize, '\0');
+    std::string field = name.substr(0, kNameFieldSize);
+    field.resize(kNameFieldSize, '\0');
     return field;
 }
 
@@ -86,7 +86,7 @@ std::string buildHeaderPayload(const std::string& name, VersionNumber version, u
     std::string out = nameField(name);
     appendU32(out, version);
     appendU32(out, buildTime);
-    out.append(kWriterHeaderPayloadSize - out.size(), '\0');
+    out.append(kHeaderPartSize - out.size(), '\0');
     if (flags) appendU32(out, *flags);
     return out;
 }
@@ -137,57 +137,57 @@ std::string packageDigest(const std::vector<Part>& partsBeforeSignature, uint32_
     // The installer's hash starts afresh at every package header.
     size_t first = 0;
     for (size_t i = 0; i < partsBeforeSignature.size(); ++i) {
-        if (partsBeforeSignature[i].type == kTypeHeader) first = i;
+        if (partsBeforeSignature[i].type == kPartHeader) first = i;
     }
     std::vector<Part> covered(partsBeforeSignature.begin() + static_cast<std::ptrdiff_t>(first),
                               partsBeforeSignature.end());
-    std::string message = serializeParts(covered) + partHeader(kTypeSignature, signatureLength);
+    std::string message = serializeParts(covered) + partHeader(kPartSignature, signatureLength);
 
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
     EVP_Digest(message.data(), message.size(), digest, &size, EVP_sha1(), nullptr);
-    return std::string(reinterpret_cast<const char*>(digest), kSignatureDigestSize);
+    return std::string(reinterpret_cast<const char*>(digest), SHA1::kDigestSize);
 }
 
 std::string signaturePayload(const std::string& digest, const std::string* secretKey) {
     if (secretKey) {
         return pkgsign::signDigest(*secretKey, reinterpret_cast<const uint8_t*>(digest.data()));
     }
-    std::string out = digest.substr(0, kSignatureDigestSize);
-    out.resize(kSignaturePartSize, '\0');
+    std::string out = digest.substr(0, SHA1::kDigestSize);
+    out.resize(kSignaturePayloadSize, '\0');
     return out;
 }
 
 void signParts(std::vector<Part>& parts, const std::string* secretKey) {
-    if (!parts.empty() && parts.back().type == kTypeSignature) parts.pop_back();
-    std::string digest = packageDigest(parts, kSignaturePartSize);
-    parts.push_back({kTypeSignature, signaturePayload(digest, secretKey)});
+    if (!parts.empty() && parts.back().type == kPartSignature) parts.pop_back();
+    std::string digest = packageDigest(parts, kSignaturePayloadSize);
+    parts.push_back({kPartSignature, signaturePayload(digest, secretKey)});
 }
 
 std::vector<Part> buildMetadataParts(const PackageRecipe& recipe) {
     std::vector<Part> parts;
-    addText(parts, kTypeAuxText, recipe.auxText);
-    addText(parts, kTypeArchitecture, recipe.architecture);
-    addText(parts, kTypeDescription, recipe.description);
-    addText(parts, kTypeNote, recipe.note);
+    addText(parts, kPartAuxText, recipe.auxText);
+    addText(parts, kPartArchitecture, recipe.architecture);
+    addText(parts, kPartDescription, recipe.description);
+    addText(parts, kPartNote, recipe.note);
     bool force = recipe.forceEmptyDependencyParts;
-    addList(parts, kTypeDependencies, recipe.dependencies, force);
-    addList(parts, kTypeProvides, recipe.provides, force);
-    addList(parts, kTypeConflicts, recipe.conflicts, force);
+    addList(parts, kPartDependencies, recipe.dependencies, force);
+    addList(parts, kPartProvides, recipe.provides, force);
+    addList(parts, kPartConflicts, recipe.conflicts, force);
     return parts;
 }
 
 std::vector<Part> buildPackageParts(const PackageRecipe& recipe, const std::string* secretKey) {
     std::vector<Part> parts;
-    parts.push_back(
-        {kTypeHeader, buildHeaderPayload(recipe.name, recipe.version, recipe.buildTime, recipe.flags)});
+    parts.push_back({kPartHeader, buildHeaderPayload(recipe.name, recipe.version, recipe.buildTime,
+                                                     recipe.flags)});
     for (Part& part : buildMetadataParts(recipe)) parts.push_back(std::move(part));
-    addText(parts, kTypeImage, recipe.imagePart);
+    addText(parts, kPartImage, recipe.imagePart);
     if (recipe.hasContainer) {
-        parts.push_back(
-            {kTypeContainer, recipe.containerPayload
-                                 ? *recipe.containerPayload
-                                 : buildContainerPayload(recipe.files, recipe.compressionLevel)});
+        parts.push_back({kPartFileContainer,
+                         recipe.containerPayload
+                             ? *recipe.containerPayload
+                             : buildContainerPayload(recipe.files, recipe.compressionLevel)});
     }
     if (recipe.withSignature) signParts(parts, secretKey);
     return parts;
@@ -202,7 +202,7 @@ std::string writePartsFile(const std::vector<Part>& parts, uint32_t magic,
 
 std::string writePackage(const PackageRecipe& recipe, const std::string* secretKey) {
     return writePartsFile(buildPackageParts(recipe, secretKey),
-                          recipe.unrecorded ? kWriterMagicUnrecorded : kWriterMagicRegular);
+                          recipe.unrecorded ? kMagicUnrecorded : kMagicRegular);
 }
 
 std::vector<Part> buildBundleHeaderParts(const BundleRecipe& recipe) {
@@ -216,12 +216,12 @@ std::vector<Part> buildBundleHeaderParts(const BundleRecipe& recipe) {
     header.conflicts = recipe.conflicts;
 
     std::vector<Part> parts;
-    parts.push_back({kTypeBundleHeader,
-                     buildHeaderPayload(recipe.name, recipe.version, recipe.buildTime, recipe.flags)});
+    parts.push_back({kPartBundleHeader, buildHeaderPayload(recipe.name, recipe.version,
+                                                           recipe.buildTime, recipe.flags)});
     for (Part& part : buildMetadataParts(header)) parts.push_back(std::move(part));
-    addText(parts, kTypeImage, recipe.imagePart);
+    addText(parts, kPartImage, recipe.imagePart);
     if (!recipe.defaultOff.empty())
-        parts.push_back({kTypeDefaultOff, buildNameList(recipe.defaultOff)});
+        parts.push_back({kPartDefaultOff, buildNameList(recipe.defaultOff)});
     return parts;
 }
 
@@ -237,9 +237,9 @@ std::string writeBundleFromFiles(const BundleRecipe& recipe,
                                  const std::vector<std::string>& memberFiles) {
     std::string body = serializeParts(buildBundleHeaderParts(recipe));
     for (const std::string& file : memberFiles) {
-        if (file.size() > kWriterFileHeaderSize) body += file.substr(kWriterFileHeaderSize);
+        if (file.size() > kFileHeaderSize) body += file.substr(kFileHeaderSize);
     }
-    return fileHeader(kWriterMagicRegular, static_cast<uint32_t>(body.size())) + body;
+    return fileHeader(kMagicRegular, static_cast<uint32_t>(body.size())) + body;
 }
 
 }  // namespace pkgwriter

@@ -9,47 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "package/FileContainer.h"
-#include "package/PackageHeader.h"
-#include "package/PartReader.h"
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
+#include "package/PackageFormat.h"
 #include "tools/Signer.h"
 
 namespace pkgwriter {
-
-// The writer speaks the installer's own format constants.
-constexpr uint32_t kWriterMagicRegular = kMagicRegular;
-constexpr uint32_t kWriterMagicUnrecorded = kMagicUnrecorded;
-constexpr size_t kWriterFileHeaderSize = kFileHeaderSize;
-constexpr size_t kWriterPartHeaderSize = kPartHeaderSize;
-constexpr size_t kWriterNameFieldSize = kNameFieldSize;
-constexpr size_t kWriterHeaderPayloadSize = kHeaderPartSize;
-constexpr size_t kWriterDependencyEntrySize = kDependencyEntrySize;
-constexpr size_t kContainerEntryHeaderSize = ::kContainerEntryHeaderSize;
-constexpr size_t kSignatureDigestSize = SHA1::kDigestSize;
-constexpr size_t kSignaturePartSize = pkgsign::kSignaturePayloadSize;
-
-// Part type codes.
-enum WriterPartType : uint16_t {
-    kTypeHeader = kPartHeader,
-    kTypeDescription = kPartDescription,
-    kTypeDependencies = kPartDependencies,
-    kTypeContainer = kPartFileContainer,
-    kTypeSignature = kPartSignature,
-    kTypeArchitecture = kPartArchitecture,
-    kTypeConflicts = kPartConflicts,
-    kTypeBundleHeader = kPartBundleHeader,
-    kTypeProvides = kPartProvides,
-    kTypeDefaultOff = kPartDefaultOff,
-    kTypeImage = kPartImage,
-    kTypeNote = kPartNote,
-    kTypeAuxText = kPartAuxText,
-};
-
-constexpr uint16_t kModeTypeFile = kModeRegularFile;
-constexpr uint16_t kModeTypeDirectory = 0x4000;
-constexpr uint16_t kModeTypeSymlink = 0xA000;
-constexpr uint16_t kModePermissionMask = 07777;
 
 enum class EntryType { File, Directory, Symlink };
 
@@ -127,7 +91,7 @@ std::string serializeParts(const std::vector<Part>& parts);
 // last type-1 part in partsBeforeSignature (or the first part when there is none)
 // through the 6-byte header of a signature part of signatureLength bytes.
 std::string packageDigest(const std::vector<Part>& partsBeforeSignature,
-                          uint32_t signatureLength = kSignaturePartSize);
+                          uint32_t signatureLength = kSignaturePayloadSize);
 // The 68-byte signature payload for a digest; secretKey may be null.
 std::string signaturePayload(const std::string& digest, const std::string* secretKey);
 // Drops a trailing signature part, if any, and appends a fresh one computed over
@@ -141,7 +105,7 @@ std::vector<Part> buildMetadataParts(const PackageRecipe& recipe);
 std::vector<Part> buildPackageParts(const PackageRecipe& recipe, const std::string* secretKey);
 // A file of parts: file header with the given magic and, unless overridden, the
 // true length of the parts.
-std::string writePartsFile(const std::vector<Part>& parts, uint32_t magic = kWriterMagicRegular,
+std::string writePartsFile(const std::vector<Part>& parts, uint32_t magic = kMagicRegular,
                            std::optional<uint32_t> lengthOverride = std::nullopt);
 // A complete package file.
 std::string writePackage(const PackageRecipe& recipe, const std::string* secretKey = nullptr);

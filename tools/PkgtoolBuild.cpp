@@ -1,7 +1,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "tools/PackageWriter.h"
 #include "tools/Pkgtool.h"
 #include "tools/PkgtoolArgs.h"
@@ -74,12 +74,23 @@ void printHelp(const Console& console) {
                 << kBuildStatusHelp;
 }
 
+// What is wrong with the choice of files to package, or null.
+const char* sourceMisuse(const ParsedArgs& args, bool noFiles) {
+    const std::vector<std::string>& positional = args.positional();
+    if (positional.size() > 1) return "more than one DIRECTORY given";
+    if (noFiles && !positional.empty()) return "--no-files and a DIRECTORY exclude each other";
+    if (!noFiles && positional.empty()) return "no DIRECTORY given (or --no-files)";
+    if (noFiles && args.has("class")) return "--class needs a DIRECTORY";
+    return nullptr;
+}
+
 }  // namespace
 
 int runBuild(const std::vector<std::string>& argv, const Console& console) {
     ParsedArgs args;
     std::string why;
-    if (!parseArgs(buildOptionRecipes(), argv, args, &why)) return usageError(console, "build", why);
+    if (!parseArgs(buildOptionRecipes(), argv, args, &why))
+        return usageError(console, "build", why);
     if (args.has("help")) {
         printHelp(console);
         return kExitOk;
@@ -89,13 +100,8 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     if (!readHeaderOptions(args, header, &why)) return usageError(console, "build", why);
     const std::vector<std::string>& positional = args.positional();
     bool noFiles = args.has("no-files");
-    if (positional.size() > 1) return usageError(console, "build", "more than one DIRECTORY given");
-    if (noFiles && !positional.empty())
-        return usageError(console, "build", "--no-files and a DIRECTORY exclude each other");
-    if (!noFiles && positional.empty())
-        return usageError(console, "build", "no DIRECTORY given (or --no-files)");
-    if (noFiles && args.has("class"))
-        return usageError(console, "build", "--class needs a DIRECTORY");
+    if (const char* misuse = sourceMisuse(args, noFiles))
+        return usageError(console, "build", misuse);
     std::string output = args.value("output");
     if (output.empty()) return usageError(console, "build", "no output file given (-o FILE)");
 
@@ -110,17 +116,8 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     if (status != kExitOk) return status;
 
     pkgwriter::PackageRecipe recipe;
-    recipe.name = header.name;
-    recipe.version = header.version;
-    recipe.buildTime = header.buildTime;
-    recipe.flags = header.flags;
+    applyHeaderOptions(header, recipe);
     recipe.unrecorded = args.has("unrecorded");
-    recipe.architecture = header.architecture;
-    recipe.description = header.description;
-    recipe.note = header.note;
-    recipe.dependencies = header.dependencies;
-    recipe.provides = header.provides;
-    recipe.conflicts = header.conflicts;
     recipe.hasContainer = !noFiles;
     if (!noFiles) {
         status = readTree(positional[0], recipe.files, &why);
@@ -137,8 +134,7 @@ int runBuild(const std::vector<std::string>& argv, const Console& console) {
     std::vector<pkgwriter::Part> parts = pkgwriter::buildPackageParts(recipe, &secretKey);
     if (!fitsPackageFormat(parts, &why)) return console.fail(kExitTooLarge, why);
     std::string bytes =
-        pkgwriter::writePartsFile(parts, recipe.unrecorded ? pkgwriter::kWriterMagicUnrecorded
-                                                         : pkgwriter::kWriterMagicRegular);
+        pkgwriter::writePartsFile(parts, recipe.unrecorded ? kMagicUnrecorded : kMagicRegular);
 
     // A package that does not read back is never handed out.
     std::string publicKey = pkgsign::publicKeyFor(secretKey);

@@ -69,10 +69,25 @@ int readMember(const std::string& path, const std::vector<PublicKey>& keys, cons
     if (!report.ok()) return console.fail(kExitBadPackage, path + ": " + report.problems.front());
     if (report.isBundle)
         return console.fail(kExitBadPackage, path + ": a bundle cannot be a member of a bundle");
-    if (report.magic != pkgwriter::kWriterMagicRegular)
+    if (report.magic != kMagicRegular)
         return console.fail(kExitBadPackage,
                             path + ": an unrecorded package cannot be a member of a bundle");
     name = report.packages.front().info->name;
+    return kExitOk;
+}
+
+// Reads every member package given, each verified against the keys; their
+// names must differ.
+int readMembers(const ParsedArgs& args, const std::vector<PublicKey>& keys, const Console& console,
+                std::vector<std::string>& members, std::set<std::string>& names) {
+    for (const std::string& path : args.positional()) {
+        std::string bytes, name;
+        int status = readMember(path, keys, console, bytes, name);
+        if (status != kExitOk) return status;
+        if (!names.insert(name).second)
+            return usageError(console, "bundle", "two members are named \"" + name + "\"");
+        members.push_back(std::move(bytes));
+    }
     return kExitOk;
 }
 
@@ -102,30 +117,15 @@ int runBundle(const std::vector<std::string>& argv, const Console& console) {
 
     std::vector<std::string> members;
     std::set<std::string> names;
-    for (const std::string& path : args.positional()) {
-        std::string bytes, name;
-        int status = readMember(path, keys, console, bytes, name);
-        if (status != kExitOk) return status;
-        if (!names.insert(name).second)
-            return usageError(console, "bundle", "two members are named \"" + name + "\"");
-        members.push_back(std::move(bytes));
-    }
+    int status = readMembers(args, keys, console, members, names);
+    if (status != kExitOk) return status;
     for (const std::string& name : args.values("default-off"))
         if (names.count(name) == 0)
             return usageError(console, "bundle",
                               "--default-off " + name + ": no member of that name");
 
     pkgwriter::BundleRecipe recipe;
-    recipe.name = header.name;
-    recipe.version = header.version;
-    recipe.buildTime = header.buildTime;
-    recipe.flags = header.flags;
-    recipe.architecture = header.architecture;
-    recipe.description = header.description;
-    recipe.note = header.note;
-    recipe.dependencies = header.dependencies;
-    recipe.provides = header.provides;
-    recipe.conflicts = header.conflicts;
+    applyHeaderOptions(header, recipe);
     recipe.defaultOff = args.values("default-off");
     if (args.has("image")) {
         std::string image;
@@ -137,8 +137,8 @@ int runBundle(const std::vector<std::string>& argv, const Console& console) {
 
     std::vector<pkgwriter::Part> ownParts = pkgwriter::buildBundleHeaderParts(recipe);
     if (!fitsPackageFormat(ownParts, &why)) return console.fail(kExitTooLarge, why);
-    uint64_t total = pkgwriter::serializeParts(ownParts).size() + pkgwriter::kWriterFileHeaderSize;
-    for (const std::string& m : members) total += m.size() - pkgwriter::kWriterFileHeaderSize;
+    uint64_t total = pkgwriter::serializeParts(ownParts).size() + kFileHeaderSize;
+    for (const std::string& m : members) total += m.size() - kFileHeaderSize;
     if (total > kMaxPackageFileSize)
         return console.fail(kExitTooLarge, "the bundle would be " + std::to_string(total) +
                                                " bytes long; the format allows at most "

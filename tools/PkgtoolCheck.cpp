@@ -18,11 +18,7 @@ namespace {
 
 // Link texts longer than this are not shown; their bytes are skipped.
 constexpr uint32_t kMaxShownLinkText = 4096;
-constexpr uint16_t kModeSymlink = 0xA000;
 // Fields of a container entry header.
-constexpr size_t kEntryClassOffset = 23;
-constexpr size_t kEntrySizeOffset = 24;
-constexpr size_t kEntryNameLengthOffset = 28;
 
 // The installer's own list, with the text parts it passes over added so that
 // they can be shown; the order of the header and metadata parts is the same.
@@ -39,7 +35,7 @@ std::vector<PartSpan> walkPartHeaders(const std::string& bytes, uint64_t& strayB
     while (offset + kPartHeaderSize <= bytes.size()) {
         PartSpan span;
         span.type = load16le(data + offset);
-        span.length = load32le(data + offset + 2);
+        span.length = load32le(data + offset + kPartLengthOffset);
         span.offset = offset;
         uint64_t end = offset + kPartHeaderSize + span.length;
         span.truncated = end > bytes.size();
@@ -63,13 +59,13 @@ bool readExactly(std::istream& in, char* out, size_t n) {
 // decode to their declared sizes.
 bool listContainer(PartReader& reader, std::vector<ContainerEntryInfo>& entries) {
     InflateStream inflate(reader);
-    uint8_t header[::kContainerEntryHeaderSize];
+    uint8_t header[kContainerEntryHeaderSize];
     while (readExactly(inflate, reinterpret_cast<char*>(header), sizeof header)) {
         ContainerEntryInfo entry;
-        entry.mode = load16le(header);
-        entry.machineClass = header[kEntryClassOffset];
-        entry.size = load32le(header + kEntrySizeOffset);
-        uint16_t nameLength = load16le(header + kEntryNameLengthOffset);
+        entry.mode = load16le(header + kContainerModeOffset);
+        entry.machineClass = header[kContainerClassOffset];
+        entry.size = load32le(header + kContainerSizeOffset);
+        uint16_t nameLength = load16le(header + kContainerNameLengthOffset);
         entry.name.resize(nameLength);
         if (nameLength != 0 && !readExactly(inflate, &entry.name[0], nameLength)) return false;
         if ((entry.mode & kModeTypeMask) == kModeSymlink && entry.size <= kMaxShownLinkText) {
@@ -216,7 +212,7 @@ FileReport examinePackage(const std::string& bytes, const std::vector<PublicKey>
     if (bytes.size() >= kFileHeaderSize) {
         const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
         report.magic = load32le(data);
-        report.lengthField = load32le(data + 4);
+        report.lengthField = load32le(data + kFileLengthOffset);
         report.parts = walkPartHeaders(bytes, report.strayBytes);
     }
     Examiner(report, keys).run(bytes);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "tools/Signer.h"
 
 namespace pkgtool {

@@ -3,7 +3,7 @@
 namespace pkgtool {
 
 bool fitsPackageFormat(const std::vector<pkgwriter::Part>& parts, std::string* why) {
-    uint64_t total = pkgwriter::kWriterFileHeaderSize;
+    uint64_t total = kFileHeaderSize;
     for (const pkgwriter::Part& part : parts) {
         if (part.payload.size() > kMaxPackageFileSize) {
             if (why)
@@ -12,7 +12,7 @@ bool fitsPackageFormat(const std::vector<pkgwriter::Part>& parts, std::string* w
                        " bytes, more than the format's 32-bit length allows";
             return false;
         }
-        total += pkgwriter::kWriterPartHeaderSize + part.payload.size();
+        total += kPartHeaderSize + part.payload.size();
     }
     if (total > kMaxPackageFileSize) {
         if (why)

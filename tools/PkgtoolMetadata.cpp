@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "tools/PkgtoolCommon.h"
 #include "tools/VersionText.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 #include "tools/PkgtoolArgs.h"
 
 namespace pkgtool {
@@ -24,6 +24,21 @@ struct HeaderOptions {
     // Set when any flag option was given; the header then carries a flags word.
     std::optional<uint32_t> flags;
 };
+
+// Copies the header fields into a package's or a bundle's recipe.
+template <typename Recipe>
+void applyHeaderOptions(const HeaderOptions& header, Recipe& recipe) {
+    recipe.name = header.name;
+    recipe.version = header.version;
+    recipe.buildTime = header.buildTime;
+    recipe.flags = header.flags;
+    recipe.architecture = header.architecture;
+    recipe.description = header.description;
+    recipe.note = header.note;
+    recipe.dependencies = header.dependencies;
+    recipe.provides = header.provides;
+    recipe.conflicts = header.conflicts;
+}
 
 // The option recipes of HeaderOptions, to append to a subcommand's own.
 const std::vector<OptionRecipe>& headerOptionRecipes();

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "package/FileContainer.h"
 #include "package/PartReader.h"
 #include "tools/PackageWriter.h"
@@ -111,17 +111,12 @@ struct TypeLetter {
     char letter;
 };
 constexpr TypeLetter kTypeLetters[] = {
-    {pkgwriter::kModeTypeFile, '-'},
-    {pkgwriter::kModeTypeDirectory, 'd'},
-    {pkgwriter::kModeTypeSymlink, 'l'},
-    {0x2000, 'c'},
-    {0x6000, 'b'},
-    {0x1000, 'p'},
-    {0xC000, 's'},
+    {kModeRegularFile, '-'}, {kModeDirectory, 'd'}, {kModeSymlink, 'l'}, {0x2000, 'c'},
+    {0x6000, 'b'},           {0x1000, 'p'},         {0xC000, 's'},
 };
 
 bool isSymlink(uint16_t mode) {
-    return (mode & kModeTypeMask) == pkgwriter::kModeTypeSymlink;
+    return (mode & kModeTypeMask) == kModeSymlink;
 }
 
 std::string modeText(uint16_t mode) {

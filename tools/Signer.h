@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "package/PackageFormat.h"
+
 namespace pkgsign {
 
 constexpr size_t kSecretKeySize = 32;
 constexpr size_t kPublicKeySize = 32;
-constexpr size_t kSignaturePayloadSize = 68;
 
 // A fresh random secret scalar (32 bytes, little-endian).
 std::string generateSecretKey();

@@ -96,6 +96,25 @@ bool isValidPackageName(const std::string& name, std::string* why) {
     return true;
 }
 
+namespace {
+
+// The precedence number after the colon of a range.
+bool parsePrecedence(const std::string& text, const std::string& number, int32_t& precedence,
+                     std::string* why) {
+    const char* begin = number.c_str();
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(begin, &end, 10);
+    bool digitsOnly = !number.empty() && (isDigit(number[0]) || number[0] == '-');
+    if (!digitsOnly || *end != '\0' || errno != 0 || value < INT32_MIN || value > INT32_MAX)
+        return fail(why, "invalid range \"" + text + "\": precedence \"" + number +
+                             "\" is not a signed 32-bit number");
+    precedence = static_cast<int32_t>(value);
+    return true;
+}
+
+}  // namespace
+
 bool parseRangeText(const std::string& text, bool withPrecedence, PackageRange& out,
                     std::string* why) {
     size_t nameEnd = text.find_first_of("<>=:");
@@ -112,16 +131,7 @@ bool parseRangeText(const std::string& text, bool withPrecedence, PackageRange& 
             return fail(why, "invalid range \"" + text +
                                  "\": a precedence (\":N\") is only "
                                  "allowed in provides entries");
-        std::string number = rest.substr(colon + 1);
-        const char* begin = number.c_str();
-        char* end = nullptr;
-        errno = 0;
-        long value = std::strtol(begin, &end, 10);
-        bool digitsOnly = !number.empty() && (isDigit(number[0]) || number[0] == '-');
-        if (!digitsOnly || *end != '\0' || errno != 0 || value < INT32_MIN || value > INT32_MAX)
-            return fail(why, "invalid range \"" + text + "\": precedence \"" + number +
-                                 "\" is not a signed 32-bit number");
-        precedence = static_cast<int32_t>(value);
+        if (!parsePrecedence(text, rest.substr(colon + 1), precedence, why)) return false;
         rest.erase(colon);
     }
 

@@ -4,7 +4,7 @@
 // a reason, never a crash, so that it can be fed arbitrary input.
 #include <string>
 
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 
 namespace pkgtool {
 

@@ -23,7 +23,7 @@ bool abandonCopy(int copyFd, int sourceFd, const std::string& copyPath, TempRegi
 }
 
 // Copies every byte from one descriptor to the other; false with errno set.
-bool copyContents(int sourceFd, int copyFd, bool spinner) {
+bool copyContents(int sourceFd, int copyFd, Spinner* spinner) {
     char buffer[kCopyChunkSize];
     for (;;) {
         ssize_t got = read(sourceFd, buffer, sizeof buffer);
@@ -43,13 +43,13 @@ bool copyContents(int sourceFd, int copyFd, bool spinner) {
             errno = ENOSPC;
             return false;
         }
-        if (spinner) spinnerStep();
+        if (spinner) spinner->step();
     }
 }
 
 }  // namespace
 
-bool copyFile(const std::string& source, const std::string& target, bool spinner,
+bool copyFile(const std::string& source, const std::string& target, Spinner* spinner,
               TempRegistry& registry) {
     struct stat st;
     if (stat(source.c_str(), &st) != 0) {

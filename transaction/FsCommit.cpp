@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "platform/Handles.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -18,13 +19,14 @@ bool removeTarget(const std::string& target) {
         perror("unlink");
         return false;
     }
-    DIR* dir = opendir(target.c_str());
-    if (!dir) return true;
-    while (const dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
-        unlink((target + "/" + entry->d_name).c_str());
+    {
+        DirHandle dir(opendir(target.c_str()));
+        if (!dir) return true;
+        while (const dirent* entry = readdir(dir.get())) {
+            if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
+            unlink((target + "/" + entry->d_name).c_str());
+        }
     }
-    closedir(dir);
     rmdir(target.c_str());
     return true;
 }
@@ -42,7 +44,7 @@ bool exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
-bool moveTarget(const std::string& source, const std::string& target, bool spinner,
+bool moveTarget(const std::string& source, const std::string& target, Spinner* spinner,
                 std::string& lastParent, TempRegistry& registry) {
     // Moves come in path order, so the files of one directory follow each
     // other: its parent needs making only once.
@@ -67,7 +69,7 @@ bool moveTarget(const std::string& source, const std::string& target, bool spinn
 
 }  // namespace
 
-bool FsTransaction::commit(bool spinner) {
+bool FsTransaction::commit(Spinner* spinner) {
     bool applied = true;
     for (const auto& [target, entry] : entries) {
         if (entry.kind == FsEntryKind::Remove && !removeTarget(target))

@@ -23,9 +23,9 @@ void makeDirectories(const std::string& path) {
     std::vector<size_t> cuts;
     size_t end = path.size();
     for (;;) {
-        while (end > 0 && buffer[end - 1] == '/') --end;   // trailing slashes
-        while (end > 0 && buffer[end - 1] != '/') --end;   // last component
-        while (end > 1 && buffer[end - 1] == '/') --end;   // the slashes before it
+        while (end > 0 && buffer[end - 1] == '/') --end;  // trailing slashes
+        while (end > 0 && buffer[end - 1] != '/') --end;  // last component
+        while (end > 1 && buffer[end - 1] == '/') --end;  // the slashes before it
         if (end == 0 || (end == 1 && buffer[0] == '/')) break;
         char saved = buffer[end];
         buffer[end] = '\0';

@@ -7,6 +7,7 @@
 #include <map>
 #include <string>
 
+#include "transaction/Spinner.h"
 #include "transaction/TempRegistry.h"
 
 enum class FsEntryKind { Move, NewFile, Link, Remove };
@@ -18,7 +19,6 @@ struct FsEntry {
 };
 
 constexpr size_t kCopyChunkSize = 16384;
-constexpr uint32_t kSpinnerTicks = 20;
 
 class FsTransaction {
 public:
@@ -42,7 +42,7 @@ public:
     // rolled back. The entries stay in the map. False when a rename, copy or
     // link failed; a move whose source is gone while its target exists counts
     // as done (a repeated commit of a saved manifest).
-    bool commit(bool spinner);
+    bool commit(Spinner* spinner);
     // Deletes the temporary files of NewFile entries and empties the map.
     void cancel();
 
@@ -85,9 +85,5 @@ void makeDirectories(const std::string& path);
 // the old target is left untouched, the partial copy deleted and the system
 // error printed with the label "copy". A directory or device source answers
 // false and creates nothing.
-bool copyFile(const std::string& source, const std::string& target, bool spinner,
+bool copyFile(const std::string& source, const std::string& target, Spinner* spinner,
               TempRegistry& registry);
-// Clock ticks from times(), offset so that 0 never occurs in practice.
-uint32_t tickCount();
-// Advances the console spinner by at most one step per 20 ticks.
-void spinnerStep();

@@ -1,10 +1,9 @@
+#include "transaction/Spinner.h"
+
 #include <errno.h>
 #include <sys/times.h>
 
-#include <ostream>
-
-#include "driver/InstallContext.h"
-#include "transaction/FsTransaction.h"
+#include <utility>
 
 namespace {
 
@@ -12,10 +11,6 @@ constexpr uint32_t kTickOffset = 30000;
 constexpr char kSpinnerCharacters[] = "|/-\\";
 constexpr uint32_t kSpinnerSteps = 4;
 constexpr char kBackspace = 8;
-
-// One spinner per process: successive copies continue the same turn.
-uint32_t lastSpinnerTick = 0;  // 0 = the spinner has not been drawn yet
-uint32_t nextSpinnerIndex = 0;
 
 }  // namespace
 
@@ -29,22 +24,23 @@ uint32_t tickCount() {
     return static_cast<uint32_t>(ticks) + kTickOffset;
 }
 
-void spinnerStep() {
-    uint32_t now = tickCount();
-    std::ostream& out = InstallContext::instance().out();
-    if (lastSpinnerTick == 0) {
-        lastSpinnerTick = now;
-        out << kSpinnerCharacters[nextSpinnerIndex];
-        ++nextSpinnerIndex;
-        out.flush();
+Spinner::Spinner(std::ostream& out, Clock clock) : out_(out), clock_(std::move(clock)) {}
+
+void Spinner::step() {
+    uint32_t now = clock_();
+    if (lastTick_ == 0) {
+        lastTick_ = now;
+        out_ << kSpinnerCharacters[nextIndex_];
+        ++nextIndex_;
+        out_.flush();
         return;
     }
-    if (now - lastSpinnerTick > kSpinnerTicks) {
+    if (now - lastTick_ > kSpinnerTicks) {
         // Advancing by a fixed step rather than to now keeps the pace even when
         // chunks arrive irregularly.
-        lastSpinnerTick += kSpinnerTicks;
-        out << kBackspace << kSpinnerCharacters[nextSpinnerIndex];
-        if (++nextSpinnerIndex == kSpinnerSteps) nextSpinnerIndex = 0;
-        out.flush();
+        lastTick_ += kSpinnerTicks;
+        out_ << kBackspace << kSpinnerCharacters[nextIndex_];
+        if (++nextIndex_ == kSpinnerSteps) nextIndex_ = 0;
+        out_.flush();
     }
 }

@@ -1,10 +1,9 @@
 #include "transaction/TempFiles.h"
 
+#include <errno.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <unistd.h>
-
-#include <errno.h>
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "platform/FileInput.h"
 #include "platform/FileOutput.h"
+#include "transaction/DatabasePaths.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -19,7 +20,6 @@ constexpr char kSuffixCharacters[] =
 constexpr size_t kSuffixLength = 6;
 constexpr int kCreateAttempts = 100;
 constexpr size_t kNamesPerRecord = 16;
-constexpr const char* kStreamImageCopy = "/flash/var/pdb/image";
 // Marks a recorded name that turned out to be taken by a file not of ours.
 constexpr char kNotOurs = '!';
 
@@ -35,7 +35,7 @@ bool isSuffixCharacter(char c) {
 }  // namespace
 
 bool looksTemporary(const std::string& path) {
-    if (path == kStreamImageCopy) return true;
+    if (path == streamImagePath()) return true;
     std::string name = baseName(path);
     if (name.size() <= kSuffixLength) return false;
     for (size_t i = name.size() - kSuffixLength; i < name.size(); ++i)
@@ -47,8 +47,7 @@ bool looksTemporary(const std::string& path) {
 TempRegistry::TempRegistry(std::string path) : path_(std::move(path)) {
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    randomState_ = (static_cast<uint64_t>(getpid()) << 32) ^
-                   static_cast<uint64_t>(now.tv_nsec) ^
+    randomState_ = (static_cast<uint64_t>(getpid()) << 32) ^ static_cast<uint64_t>(now.tv_nsec) ^
                    (static_cast<uint64_t>(now.tv_sec) << 20) ^ reinterpret_cast<uintptr_t>(this);
     if (randomState_ == 0) randomState_ = 0x9E3779B97F4A7C15ull;
 }

@@ -212,20 +212,20 @@ TEST(LoadInstalledPackages, MissingDatabaseWarns) {
                                        [] {
                                            InstallContext context;
                                            std::ostringstream console;
-                                           context.setOutput(console);
+                                           context.console.setOutput(console);
                                            loadInstalledPackages(context, false, "x86");
                                            EXPECT_EQ(console.str(),
                                                      "WARNING: could not open repo\n");
                                            EXPECT_TRUE(context.packages.empty());
                                            EXPECT_EQ(context.architecture, "x86");
-                                           EXPECT_FALSE(context.quiet);
+                                           EXPECT_FALSE(context.console.quiet);
 
                                            InstallContext quiet;
                                            std::ostringstream silent;
-                                           quiet.setOutput(silent);
+                                           quiet.console.setOutput(silent);
                                            loadInstalledPackages(quiet, true, "");
                                            EXPECT_EQ(silent.str(), "");
-                                           EXPECT_TRUE(quiet.quiet);
+                                           EXPECT_TRUE(quiet.console.quiet);
                                        }),
               0);
 }
@@ -241,7 +241,7 @@ TEST(LoadInstalledPackages, MetadataEntriesSkippingDotDirectories) {
     EXPECT_TRUE(tree.run([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         loadInstalledPackages(context, false, "i386");
         EXPECT_EQ(console.str(), "");
         ASSERT_EQ(context.packages.size(), 2u);

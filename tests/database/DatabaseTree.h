@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "database/PackageRecord.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
+#include "model/PackageRecord.h"
 #include "support/Sandbox.h"
 
 namespace dbtest {

@@ -12,7 +12,7 @@
 #include "database/DatabaseTree.h"
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
-#include "planning/InstallReports.h"
+#include "model/PackageReports.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -39,13 +39,13 @@ PackageRecord fullRecord() {
 bool writeAndCommit(DatabaseTree& tree, const std::function<PackageRecord()>& make,
                     bool expectWritten = true) {
     return tree.run([&] {
-        InstallContext& context = InstallContext::instance();
+        InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         PackageRecord record = make();
         FsTransaction transaction;
-        EXPECT_EQ(writeDatabaseEntry(record, transaction), expectWritten);
-        transaction.commit(false);
+        EXPECT_EQ(writeDatabaseEntry(context.console, record, transaction), expectWritten);
+        transaction.commit(nullptr);
         EXPECT_EQ(console.str(), "");
     });
 }
@@ -164,7 +164,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         markDisabled(r, transaction);
         EXPECT_TRUE(r.disabled);
         EXPECT_EQ(r.pendingAction, kActionNone);
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_EQ(tree.read(dir + "disabled"), "auto\n");
     EXPECT_FALSE(tree.exists(dir + "enabled"));
@@ -178,7 +178,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         markEnabled(r, transaction);
         EXPECT_FALSE(r.disabled);
         EXPECT_EQ(r.pendingAction, kActionNone);
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_FALSE(tree.exists(dir + "disabled"));
     EXPECT_EQ(tree.read(dir + "enabled"), "user\n");
@@ -188,7 +188,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         FsTransaction transaction;
         markEnabled(r, transaction);
         r.userForced = true;
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_FALSE(tree.exists(dir + "enabled"));
 
@@ -197,7 +197,7 @@ TEST(DatabaseWriter, MarkDisabledAndEnabled) {
         r.userForced = true;
         FsTransaction transaction;
         markDisabled(r, transaction);
-        transaction.commit(false);
+        transaction.commit(nullptr);
     }));
     EXPECT_EQ(tree.read(dir + "disabled"), "user\n");
 }
@@ -207,21 +207,22 @@ TEST(DatabaseWriter, CreateDatabaseEntryReclaimsTheDirectory) {
     tree.entry("gone", "version", "1 1\n");
     tree.file("/flash/var/pdb/plainfile", "");
     ASSERT_TRUE(tree.run([] {
+        Console console;
         FsTransaction transaction;
         transaction.remove("/flash/var/pdb/gone/");
         PackageRecord gone("gone");
         gone.version = 2;
         gone.isBundle = true;
-        EXPECT_TRUE(createDatabaseEntry(gone, transaction));
+        EXPECT_TRUE(createDatabaseEntry(console, gone, transaction));
         EXPECT_EQ(transaction.entries.count("/flash/var/pdb/gone/"), 0u)
             << "the staged removal is withdrawn";
         EXPECT_EQ(transaction.entries.count("/flash/var/pdb/gone/version"), 1u);
 
         PackageRecord file("plainfile");
-        EXPECT_FALSE(createDatabaseEntry(file, transaction));
+        EXPECT_FALSE(createDatabaseEntry(console, file, transaction));
         PackageRecord linked("linked");
         transaction.link("/somewhere", "/flash/var/pdb/linked/");
-        EXPECT_FALSE(createDatabaseEntry(linked, transaction));
+        EXPECT_FALSE(createDatabaseEntry(console, linked, transaction));
         EXPECT_EQ(transaction.entries.size(), 3u) << "refused entries stage nothing";
         transaction.cancel();
     }));
@@ -235,13 +236,13 @@ TEST(DatabaseWriter, FailureNamesTheMetadataFile) {
     // cannot be created next to it.
     tree.file("/flash/var/pdb/pkg", "");
     ASSERT_TRUE(tree.run([] {
-        InstallContext& context = InstallContext::instance();
+        InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         PackageRecord r("pkg");
         r.version = kV62;
         FsTransaction transaction;
-        EXPECT_FALSE(writeDatabaseEntry(r, transaction));
+        EXPECT_FALSE(writeDatabaseEntry(context.console, r, transaction));
         EXPECT_EQ(console.str(),
                   "ERROR: installation of pkg-6.2 failed: could not create "
                   "meta/version: " +
@@ -271,14 +272,14 @@ TEST(DatabaseWriter, FullDiskIsTooSmall) {
         }
         ASSERT_EQ(chroot(tree.root.path().c_str()), 0);
         ASSERT_EQ(chdir("/"), 0);
-        InstallContext& context = InstallContext::instance();
+        InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         PackageRecord member("a");
         member.version = 1;
         member.bundle = {"b", kV62, kV62, 0};
         FsTransaction transaction;
-        EXPECT_FALSE(writeDatabaseEntry(member, transaction));
+        EXPECT_FALSE(writeDatabaseEntry(context.console, member, transaction));
         EXPECT_EQ(console.str(), "ERROR: installation of b-6.2 failed: disk is too small\n");
         transaction.cancel();
     });

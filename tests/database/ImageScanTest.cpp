@@ -70,7 +70,7 @@ TEST(ImageScan, SingleImageIsReadByItsHeaderParts) {
     EXPECT_TRUE(tree.run([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         loadInstalledPackages(context, false, "mipsbe");
         ASSERT_EQ(context.packages.size(), 1u);
         const PackageRecord& r = *context.packages[0];
@@ -150,7 +150,7 @@ TEST(ImageScan, EveryKindOfEntryInOneDatabase) {
     EXPECT_TRUE(tree.run([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         loadInstalledPackages(context, false, "i386");
         EXPECT_EQ(console.str(), "");
 

@@ -3,11 +3,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <sstream>
 
-#include "driver/InstallContext.h"
+#include "database/DatabaseWriter.h"
+#include "model/InstallContext.h"
+#include "model/PackageReports.h"
+#include "package/InstallProgress.h"
 #include "package/PartReader.h"
-#include "planning/InstallReports.h"
 #include "support/Sandbox.h"
 #include "tools/PackageWriter.h"
 #include "transaction/FsTransaction.h"
@@ -24,29 +27,13 @@ PackageRecord member() {
     return r;
 }
 
-// The messages go to the process-wide context, so each case runs in a child
-// that owns its copy of it.
-std::string consoleOf(const std::function<void()>& body) {
-    std::string result;
-    int fds[2];
-    if (pipe(fds) != 0) return "pipe failed";
-    int status = testsupport::runInChild([&] {
-        close(fds[0]);
-        std::ostringstream console;
-        InstallContext::instance().setOutput(console);
-        body();
-        std::string bytes = console.str();
-        if (write(fds[1], bytes.data(), bytes.size()) < 0) ADD_FAILURE() << "pipe write";
-        close(fds[1]);
-    });
-    close(fds[1]);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buffer, sizeof buffer)) > 0)
-        result.append(buffer, static_cast<size_t>(n));
-    close(fds[0]);
-    EXPECT_EQ(status, 0);
-    return result;
+// What the body reports on a console of its own.
+std::string consoleOf(const std::function<void(Console&)>& body) {
+    Console reporter;
+    std::ostringstream console;
+    reporter.setOutput(console);
+    body(reporter);
+    return console.str();
 }
 
 TEST(InstallReports, DisplayNameUsesTheBundleOfAMember) {
@@ -60,25 +47,25 @@ TEST(InstallReports, DisplayNameUsesTheBundleOfAMember) {
 }
 
 TEST(InstallReports, CreateFailureByErrorNumber) {
-    EXPECT_EQ(consoleOf([] {
+    EXPECT_EQ(consoleOf([](Console& reporter) {
                   errno = ENOSPC;
-                  reportCreateFailure(member(), "/flash/bin/x");
+                  reportCreateFailure(reporter, member(), "/flash/bin/x");
               }),
               "ERROR: installation of b-6.2 failed: disk is too small\n");
-    EXPECT_EQ(consoleOf([] {
+    EXPECT_EQ(consoleOf([](Console& reporter) {
                   errno = EIO;
-                  reportCreateFailure(member(), "meta/files");
+                  reportCreateFailure(reporter, member(), "meta/files");
               }),
               "ERROR: installation of b-6.2 failed: disk error\n");
     PackageRecord single("c");
     single.version = kV10;
-    EXPECT_EQ(consoleOf([&single] {
+    EXPECT_EQ(consoleOf([&single](Console& reporter) {
                   errno = EACCES;
-                  reportCreateFailure(single, "meta/deps");
+                  reportCreateFailure(reporter, single, "meta/deps");
               }),
               "ERROR: installation of c-1.0 failed: could not create meta/deps: " +
                   std::string(std::strerror(EACCES)) + "\n");
-    EXPECT_EQ(consoleOf([&single] { reportBrokenPackage(single); }),
+    EXPECT_EQ(consoleOf([&single](Console& reporter) { reportBrokenPackage(reporter, single); }),
               "ERROR: installation of c-1.0 failed: broken package\n");
 }
 
@@ -94,7 +81,7 @@ TEST(InstallReports, ProgressFollowsTheReaderThroughThePackage) {
         size_t filled = static_cast<size_t>(uint64_t{position} * 46 / total);
         return label + " [" + std::string(filled, '#') + std::string(46 - filled, ' ') + "]";
     };
-    std::string console = consoleOf([&] {
+    std::string console = consoleOf([&](Console& reporter) {
         std::istringstream source(file);
         PartReader reader(source, false, nullptr);
         reader.acceptedTypes = {kPartHeader, kPartNote};
@@ -102,25 +89,25 @@ TEST(InstallReports, ProgressFollowsTheReaderThroughThePackage) {
         single.version = kV10;
         single.disabled = true;
         ASSERT_EQ(reader.nextPart(), kPartHeader);
-        showInstallProgress(single, reader);
-        EXPECT_EQ(InstallContext::instance().status, bar(kFileHeaderSize + 6));
+        showInstallProgress(reporter, single, reader);
+        EXPECT_EQ(reporter.status, bar(kFileHeaderSize + 6));
         ASSERT_EQ(reader.nextPart(), kPartNote);
         char buffer[600];
         reader.read(buffer, 600);
         uint32_t noteStart = reader.partOffset();
-        showInstallProgress(single, reader);
-        EXPECT_EQ(InstallContext::instance().status, bar(noteStart + 600));
+        showInstallProgress(reporter, single, reader);
+        EXPECT_EQ(reporter.status, bar(noteStart + 600));
         // reading past the end of the part puts the stream in eof state
         reader.read(buffer, 600);
         EXPECT_TRUE(reader.eof());
-        showInstallProgress(single, reader);
-        EXPECT_EQ(InstallContext::instance().status, bar(noteStart + 1000));
+        showInstallProgress(reporter, single, reader);
+        EXPECT_EQ(reporter.status, bar(noteStart + 1000));
         // a member is shown under its bundle, without the disabled mark
         PackageRecord m = member();
         m.disabled = true;
-        showInstallProgress(m, reader);
-        EXPECT_EQ(InstallContext::instance().status.substr(0, 18), "installing b-6.2 [");
-        InstallContext::instance().setStatus("");
+        showInstallProgress(reporter, m, reader);
+        EXPECT_EQ(reporter.status.substr(0, 18), "installing b-6.2 [");
+        reporter.setStatus("");
     });
     EXPECT_NE(console.find("\rinstalling  (disabled) c-1.0 [" + std::string(46, ' ') + "]"),
               std::string::npos);

@@ -4,8 +4,8 @@
 #include <sstream>
 #include <string>
 
-#include "driver/InstallContext.h"
 #include "driver/PackageListing.h"
+#include "model/InstallContext.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ const std::string kRule = std::string(94, '-') + "\n";
 
 std::string listingOf(InstallContext& context) {
     std::ostringstream console;
-    context.setOutput(console);
+    context.console.setOutput(console);
     listPackages(context);
     return console.str();
 }

@@ -146,11 +146,11 @@ struct SweepInput {
 // Offsets and types of the part headers of a package file or stream.
 std::vector<std::pair<size_t, uint16_t>> partHeaders(const std::string& bytes) {
     std::vector<std::pair<size_t, uint16_t>> parts;
-    size_t at = pkgwriter::kWriterFileHeaderSize;
-    while (at + pkgwriter::kWriterPartHeaderSize <= bytes.size()) {
+    size_t at = kFileHeaderSize;
+    while (at + kPartHeaderSize <= bytes.size()) {
         const uint8_t* header = reinterpret_cast<const uint8_t*>(bytes.data()) + at;
         parts.push_back({at, load16le(header)});
-        at += pkgwriter::kWriterPartHeaderSize + load32le(header + 2);
+        at += kPartHeaderSize + load32le(header + 2);
     }
     return parts;
 }
@@ -247,7 +247,7 @@ void expectSweepPasses(const SweepRoot& sweepRoot, const SweepInput& input) {
 }
 
 pkgwriter::PackageRecipe tinyPackage(const std::string& name, VersionNumber version,
-                                   const std::string& content) {
+                                     const std::string& content) {
     pkgwriter::PackageRecipe recipe;
     recipe.name = name;
     recipe.version = version;
@@ -291,9 +291,9 @@ TEST(DamagedInputSweep, Bundle) {
 
     std::vector<size_t> memberStarts;
     for (const auto& [offset, type] : partHeaders(input.bytes))
-        if (type == pkgwriter::kTypeHeader) memberStarts.push_back(offset);
+        if (type == kPartHeader) memberStarts.push_back(offset);
     ASSERT_EQ(memberStarts.size(), next.members.size());
-    input.unsignedFrom = pkgwriter::kWriterFileHeaderSize;
+    input.unsignedFrom = kFileHeaderSize;
     input.unsignedTo = memberStarts.front();
     expectSweepPasses(sweepRoot, input);
 }

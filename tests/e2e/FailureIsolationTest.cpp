@@ -78,16 +78,16 @@ TEST_F(FailureIsolation, TruncatedStreams) {
     std::vector<Part> parts = e2e::splitParts(whole);
     // Offsets of each part's header in the file.
     std::vector<size_t> offsets;
-    size_t at = pkgwriter::kWriterFileHeaderSize;
+    size_t at = kFileHeaderSize;
     size_t container = 0;
     for (const Part& part : parts) {
         offsets.push_back(at);
-        if (part.type == pkgwriter::kTypeContainer) container = offsets.size() - 1;
-        at += pkgwriter::kWriterPartHeaderSize + part.payload.size();
+        if (part.type == kPartFileContainer) container = offsets.size() - 1;
+        at += kPartHeaderSize + part.payload.size();
     }
     ASSERT_EQ(at, whole.size());
     ASSERT_GT(container, 0u);
-    size_t containerStart = offsets[container] + pkgwriter::kWriterPartHeaderSize;
+    size_t containerStart = offsets[container] + kPartHeaderSize;
     size_t signatureStart = offsets.back();
 
     std::vector<Case> cases = {
@@ -108,7 +108,7 @@ TEST_F(FailureIsolation, TruncatedStreams) {
 TEST_F(FailureIsolation, SignatureProblems) {
     std::string signedBytes = e2e::signedPackage(upgradeOfX());
     std::vector<Part> parts = e2e::splitParts(signedBytes);
-    ASSERT_EQ(parts.back().type, pkgwriter::kTypeSignature);
+    ASSERT_EQ(parts.back().type, kPartSignature);
 
     std::string badS = signedBytes;
     badS[badS.size() - 10] ^= 0x04;  // inside s, the last 32 bytes
@@ -121,7 +121,7 @@ TEST_F(FailureIsolation, SignatureProblems) {
     // Altered file data behind an intact signature part: the digest no longer fits.
     std::vector<Part> alteredData = parts;
     for (Part& part : alteredData)
-        if (part.type == pkgwriter::kTypeContainer) part.payload[part.payload.size() / 2] ^= 0x20;
+        if (part.type == kPartFileContainer) part.payload[part.payload.size() / 2] ^= 0x20;
 
     std::vector<Case> cases = {
         {"a bit of s flipped", badS, kBrokenX2},
@@ -196,7 +196,8 @@ TEST_F(FailureIsolation, DamagedContainers) {
         return e2e::signedPackage(recipe);
     };
     std::string badBlock = payload;
-    for (size_t i = payload.size() * 2 / 3; i < payload.size() * 2 / 3 + 8; ++i) badBlock[i] ^= 0x55;
+    for (size_t i = payload.size() * 2 / 3; i < payload.size() * 2 / 3 + 8; ++i)
+        badBlock[i] ^= 0x55;
     std::string badChecksum = payload;
     badChecksum[payload.size() - 1] ^= 1;
     std::vector<Case> cases = {
@@ -217,22 +218,22 @@ TEST_F(FailureIsolation, DamagedContainers) {
 // swallowed with it) makes the package broken, with its name.
 TEST_F(FailureIsolation, TextPartRunningPastTheData) {
     std::vector<Case> cases;
-    for (uint16_t type : {pkgwriter::kTypeArchitecture, pkgwriter::kTypeDescription}) {
+    for (uint16_t type : {kPartArchitecture, kPartDescription}) {
         PackageRecipe recipe = upgradeOfX();
         recipe.architecture = "i386";
         recipe.description = "text";
         std::vector<Part> parts = e2e::splitParts(e2e::signedPackage(recipe));
         std::string bytes;
         for (Part& part : parts) {
-            std::string header(pkgwriter::kWriterPartHeaderSize, '\0');
+            std::string header(kPartHeaderSize, '\0');
             uint32_t length = static_cast<uint32_t>(part.payload.size());
             if (part.type == type) length += 1u << 20;
             store16le(reinterpret_cast<uint8_t*>(&header[0]), part.type);
             store32le(reinterpret_cast<uint8_t*>(&header[2]), length);
             bytes += header + part.payload;
         }
-        std::string file(pkgwriter::kWriterFileHeaderSize, '\0');
-        store32le(reinterpret_cast<uint8_t*>(&file[0]), pkgwriter::kWriterMagicRegular);
+        std::string file(kFileHeaderSize, '\0');
+        store32le(reinterpret_cast<uint8_t*>(&file[0]), kMagicRegular);
         store32le(reinterpret_cast<uint8_t*>(&file[4]), static_cast<uint32_t>(bytes.size()));
         cases.push_back({"part " + std::to_string(type) + " too long", file + bytes, kBrokenX2});
     }
@@ -286,10 +287,10 @@ TEST_F(FailureIsolation, BundleCutShort) {
     installOk(suite(kV1));
     std::string next = suite(kV2);
     std::vector<size_t> memberStarts;
-    size_t at = pkgwriter::kWriterFileHeaderSize;
+    size_t at = kFileHeaderSize;
     for (const Part& part : e2e::splitParts(next)) {
-        if (part.type == pkgwriter::kTypeHeader) memberStarts.push_back(at);
-        at += pkgwriter::kWriterPartHeaderSize + part.payload.size();
+        if (part.type == kPartHeader) memberStarts.push_back(at);
+        at += kPartHeaderSize + part.payload.size();
     }
     ASSERT_EQ(memberStarts.size(), 3u);
     const std::string broken = "ERROR: installation of suite-2.0 failed: broken package\n";

@@ -39,16 +39,15 @@ testsupport::ProcessResult RouterRoot::runInside(
     return result;
 }
 
-testsupport::ProcessResult RouterRoot::install(const std::string& packageBytes,
-                                               const std::vector<std::string>& extraArgs,
-                                               const std::map<std::string, std::string>& env) const {
+testsupport::ProcessResult RouterRoot::install(
+    const std::string& packageBytes, const std::vector<std::string>& extraArgs,
+    const std::map<std::string, std::string>& env) const {
     std::vector<std::string> args = extraArgs;
     args.push_back("-");
     return run(args, packageBytes, env);
 }
 
-void RouterRoot::write(const std::string& inside, const std::string& content,
-                       unsigned mode) const {
+void RouterRoot::write(const std::string& inside, const std::string& content, unsigned mode) const {
     testsupport::writeFile(at(inside), content, mode);
 }
 
@@ -60,7 +59,9 @@ bool RouterRoot::exists(const std::string& inside) const {
     return testsupport::exists(at(inside));
 }
 
-std::string RouterRoot::listing() const { return testsupport::treeListing(path()); }
+std::string RouterRoot::listing() const {
+    return testsupport::treeListing(path());
+}
 
 std::string RouterRoot::listingWithoutPostLog() const {
     std::istringstream all(listing());
@@ -74,7 +75,8 @@ std::string RouterRoot::listingWithoutPostLog() const {
 // copy's target name, a dot and six characters, the record of them, and the
 // lock file that a killed run leaves.
 static bool isScratchName(const std::string& name) {
-    if (name == ".temporaries" || name == ".temporaries.new" || name == "installer.lock") return true;
+    if (name == ".temporaries" || name == ".temporaries.new" || name == "installer.lock")
+        return true;
     if (name.size() == 9 && name.compare(0, 3, "tmp") == 0) return true;
     return name.size() > 8 && name[name.size() - 7] == '.' &&
            std::all_of(name.end() - 6, name.end(), [](unsigned char c) { return std::isalnum(c); });
@@ -116,7 +118,7 @@ std::string signedBundle(const pkgwriter::BundleRecipe& recipe) {
 }
 
 pkgwriter::PackageRecipe simplePackage(const std::string& name, VersionNumber version,
-                                     uint32_t buildTime) {
+                                       uint32_t buildTime) {
     pkgwriter::PackageRecipe recipe;
     recipe.name = name;
     recipe.version = version;
@@ -211,12 +213,12 @@ std::vector<std::string> statusTexts(const std::string& consoleOutput) {
 
 std::vector<pkgwriter::Part> splitParts(const std::string& packageFile) {
     std::vector<pkgwriter::Part> parts;
-    size_t at = pkgwriter::kWriterFileHeaderSize;
-    while (at + pkgwriter::kWriterPartHeaderSize <= packageFile.size()) {
+    size_t at = kFileHeaderSize;
+    while (at + kPartHeaderSize <= packageFile.size()) {
         const auto* p = reinterpret_cast<const uint8_t*>(packageFile.data() + at);
         uint16_t type = load16le(p);
         uint32_t length = load32le(p + 2);
-        at += pkgwriter::kWriterPartHeaderSize;
+        at += kPartHeaderSize;
         parts.push_back({type, packageFile.substr(at, length)});
         at += length;
     }

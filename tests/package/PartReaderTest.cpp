@@ -34,7 +34,7 @@ private:
 };
 
 std::string digestOf(PartReader& reader) {
-    return bytesOf(reader.partBuffer().digest, 20);
+    return bytesOf(reader.partBuffer().lastDigest(), 20);
 }
 
 std::string readAll(PartReader& reader, size_t n) {
@@ -71,7 +71,7 @@ TEST_P(PartReaderOverSource, HashesFromPackageHeaderThroughSignatureHeader) {
     EXPECT_FALSE(reader.isUnrecorded());
 
     ASSERT_EQ(reader.nextPart(), 1);
-    EXPECT_TRUE(reader.partBuffer().digestTaken);
+    EXPECT_TRUE(reader.partBuffer().digestTaken());
     EXPECT_EQ(digestOf(reader), sha1Of("")) << "the file header is not hashed";
     EXPECT_EQ(readAll(reader, 10), header.substr(6, 10));
 
@@ -86,7 +86,7 @@ TEST_P(PartReaderOverSource, HashesFromPackageHeaderThroughSignatureHeader) {
     ASSERT_EQ(reader.nextPart(), 9);
     EXPECT_EQ(reader.partLength(), 68u);
     uint8_t digest[20];
-    reader.partBuffer().hasher.digest(digest);
+    reader.partBuffer().takeDigest(digest);
     EXPECT_EQ(bytesOf(digest, 20),
               sha1Of(header + arch + unaccepted + part(4, container) + signatureHeader));
 
@@ -272,7 +272,7 @@ TEST(PartReaderEdges, FileHeaderOnly) {
     EXPECT_EQ(reader.expectedSize, 8u);
     EXPECT_EQ(reader.nextPart(), -1);
     EXPECT_TRUE(reader.eof());
-    EXPECT_TRUE(reader.partBuffer().digestTaken);
+    EXPECT_TRUE(reader.partBuffer().digestTaken());
 }
 
 TEST(PartReaderEdges, ZeroLengthPartGivesEndOfFileAtOnce) {
@@ -294,7 +294,7 @@ TEST(PartReaderEdges, TruncatedInsidePartHeader) {
     reader.acceptedTypes = {1, 16};
     ASSERT_EQ(reader.nextPart(), 1);
     EXPECT_EQ(reader.nextPart(), -1);
-    EXPECT_TRUE(reader.partBuffer().digestTaken);
+    EXPECT_TRUE(reader.partBuffer().digestTaken());
     EXPECT_EQ(digestOf(reader), sha1Of(header));
 }
 

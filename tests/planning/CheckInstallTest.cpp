@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "PackageSetText.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "planning/Eligibility.h"
 
 namespace {
@@ -21,7 +21,7 @@ VersionNumber minimum62() {
 class CheckInstall : public ::testing::Test {
 protected:
     CheckInstall() {
-        context.setOutput(console);
+        context.console.setOutput(console);
         context.architecture = "mipsbe";
         setMinSystemVersionQuery(noMinimum);
     }
@@ -31,12 +31,12 @@ protected:
     // printed (console bytes must match them exactly).
     CheckResult check(const std::string& line, bool inBundle = false,
                       InstallFlags flags = kAllowUpgrade, bool* same = nullptr) {
-        size_t before = context.messages.size();
+        size_t before = context.console.messages.size();
         std::string consoleBefore = console.str();
         auto package = makeRecord(line);
         CheckResult result = checkInstall(context, *package, inBundle, flags, same);
-        printed.assign(context.messages.begin() + static_cast<std::ptrdiff_t>(before),
-                       context.messages.end());
+        printed.assign(context.console.messages.begin() + static_cast<std::ptrdiff_t>(before),
+                       context.console.messages.end());
         std::string expectedConsole = consoleBefore;
         for (const std::string& m : printed) expectedConsole += m + "\n";
         EXPECT_EQ(console.str(), expectedConsole);
@@ -54,7 +54,7 @@ protected:
 
 TEST_F(CheckInstall, NotInstalledAndUnopposedIsZero) {
     plantest::addPackages(context, "base 1.0\n");
-    EXPECT_EQ(check("tool 1.0 deps=base arch=mipsbe"), 0u);
+    EXPECT_EQ(check("tool 1.0 deps=base arch=mipsbe"), CheckResult());
     EXPECT_TRUE(printed.empty());
 }
 
@@ -71,7 +71,7 @@ TEST_F(CheckInstall, AgainstTheInstalledPackageOfTheSameName) {
     EXPECT_EQ(check("tool 2.0 built=49"), kCheckDowngrade) << "same version, older build";
 
     bool same = false;
-    EXPECT_EQ(check("tool 2.0 built=50", false, kAllowUpgrade, &same), 0u);
+    EXPECT_EQ(check("tool 2.0 built=50", false, kAllowUpgrade, &same), CheckResult());
     EXPECT_EQ(only(), "WARNING: omitting package tool-2.0: it is already installed");
     EXPECT_TRUE(same);
 
@@ -80,14 +80,14 @@ TEST_F(CheckInstall, AgainstTheInstalledPackageOfTheSameName) {
     EXPECT_FALSE(same);
     EXPECT_EQ(check("member 1.0", false, kAllowUpgrade, &same), kCheckReinstall);
     EXPECT_FALSE(same);
-    EXPECT_EQ(check("member 1.0", true, kAllowUpgrade, &same), 0u);
+    EXPECT_EQ(check("member 1.0", true, kAllowUpgrade, &same), CheckResult());
     EXPECT_TRUE(same);
     EXPECT_EQ(only(), "WARNING: omitting package member-1.0: it is already installed");
 }
 
 TEST_F(CheckInstall, ArchitectureMustMatchUnlessEmpty) {
-    EXPECT_EQ(check("tool 1.0"), 0u);
-    EXPECT_EQ(check("tool 1.0 arch=mipsbe"), 0u);
+    EXPECT_EQ(check("tool 1.0"), CheckResult());
+    EXPECT_EQ(check("tool 1.0 arch=mipsbe"), CheckResult());
     EXPECT_EQ(check("tool 1.0 arch=powerpc"), kCheckBlocked);
     EXPECT_EQ(only(),
               "ERROR: can not install tool-1.0: it is not made for mipsbe, but for powerpc");
@@ -98,8 +98,9 @@ TEST_F(CheckInstall, DependenciesMetByProvidersButNotByDisabledPackages) {
                           "server 1.0 provides=http>=2.0\n"
                           "oldlib 1.0 disabled\n"
                           "holder 1.0 placeholder provides=ghost\n");
-    EXPECT_EQ(check("app 1.0 deps=http"), 0u);
-    EXPECT_EQ(check("app 1.0 deps=http>=2.1"), 0u) << "the provided range reaches up unbounded";
+    EXPECT_EQ(check("app 1.0 deps=http"), CheckResult());
+    EXPECT_EQ(check("app 1.0 deps=http>=2.1"), CheckResult())
+        << "the provided range reaches up unbounded";
     EXPECT_EQ(check("app 1.0 deps=oldlib"), kCheckBlocked);
     EXPECT_EQ(only(), "ERROR: can not install app-1.0: oldlib is not installed, but is required");
     EXPECT_EQ(check("app 1.0 deps=ghost"), kCheckBlocked) << "placeholders provide nothing";
@@ -155,17 +156,18 @@ TEST_F(CheckInstall, SystemPackagesBelowTheBoardMinimum) {
     EXPECT_EQ(only(), "ERROR: omitting package system-6.1: min Tarnix version is 6.2");
     EXPECT_EQ(check("tarnixcore 6.1"), kCheckBlocked) << "tarnix followed by more letters";
     EXPECT_EQ(check("tarnix 6.1"), kCheckBlocked);
-    EXPECT_EQ(check("mytarnix 6.1"), 0u) << "not a system package";
-    EXPECT_EQ(check("Tarnix 6.1"), 0u) << "names are case-sensitive";
-    EXPECT_EQ(check("systems 6.1"), 0u);
-    EXPECT_EQ(check("system 6.2"), 0u);
+    EXPECT_EQ(check("mytarnix 6.1"), CheckResult()) << "not a system package";
+    EXPECT_EQ(check("Tarnix 6.1"), CheckResult()) << "names are case-sensitive";
+    EXPECT_EQ(check("systems 6.1"), CheckResult());
+    EXPECT_EQ(check("system 6.2"), CheckResult());
     EXPECT_EQ(check("system 6.1", false, kAllowUpgrade | kQuietChecks), kCheckBlocked);
     EXPECT_TRUE(printed.empty());
     EXPECT_FALSE(checkSystemPackage(context, *makeRecord("system 6.1"), false));
     EXPECT_TRUE(printed.empty());
 
     plantest::addPackages(context, "option 1.0\n");
-    EXPECT_EQ(check("system 6.1"), 0u) << "an installed option package lifts the minimum";
+    EXPECT_EQ(check("system 6.1"), CheckResult())
+        << "an installed option package lifts the minimum";
     EXPECT_TRUE(printed.empty());
 }
 

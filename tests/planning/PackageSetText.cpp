@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "driver/InstallContext.h"
-#include "planning/VersionNumber.h"
+#include "model/InstallContext.h"
+#include "model/VersionNumber.h"
 
 namespace plantest {
 

@@ -4,7 +4,7 @@
 #include <sstream>
 
 #include "PackageSetText.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "package/PackageHeader.h"
 #include "planning/ChangePlanning.h"
 #include "planning/Eligibility.h"
@@ -15,7 +15,7 @@ using plantest::makeRecord;
 
 class Relations : public ::testing::Test {
 protected:
-    Relations() { context.setOutput(console); }
+    Relations() { context.console.setOutput(console); }
     InstallContext context;
     std::ostringstream console;
 };
@@ -158,7 +158,7 @@ TEST_F(Relations, EnableConflictsDisableWhatAnActivePackageExcludes) {
                           "u 1.0 uninstall\n");
     resolveEnableConflicts(context, *context.packages[0], true);
     EXPECT_EQ(plantest::pendingText(context), "o=disable u=uninstall");
-    EXPECT_TRUE(context.messages.empty());
+    EXPECT_TRUE(context.console.messages.empty());
 }
 
 TEST_F(Relations, EnableConflictsCancelTheLoserOfTwoEnables) {
@@ -171,12 +171,12 @@ TEST_F(Relations, EnableConflictsCancelTheLoserOfTwoEnables) {
     EXPECT_EQ(plantest::pendingText(context), "r=enable o=enable") << "o leaves r's enable alone";
     resolveEnableConflicts(context, r, true);
     EXPECT_EQ(plantest::pendingText(context), "o=enable");
-    ASSERT_EQ(context.messages.size(), 1u);
-    EXPECT_EQ(context.messages[0], "WARNING: can not enable r: o-1.0 conflicts with it");
+    ASSERT_EQ(context.console.messages.size(), 1u);
+    EXPECT_EQ(context.console.messages[0], "WARNING: can not enable r: o-1.0 conflicts with it");
     r.pendingAction = kActionEnable;
     resolveEnableConflicts(context, r, false);
     EXPECT_EQ(r.pendingAction, kActionNone);
-    EXPECT_EQ(context.messages.size(), 1u) << "report false cancels silently";
+    EXPECT_EQ(context.console.messages.size(), 1u) << "report false cancels silently";
 }
 
 TEST_F(Relations, SelectCandidatesOverPackageFiles) {
@@ -197,13 +197,13 @@ TEST_F(Relations, SelectCandidatesOverPackageFiles) {
     std::vector<PackageFile*> list{app, newLib, oldLib};
     selectCandidates(context, list, false, true);
     EXPECT_EQ(list, (std::vector<PackageFile*>{newLib, app}));
-    EXPECT_EQ(context.messages,
+    EXPECT_EQ(context.console.messages,
               std::vector<std::string>{
                   "WARNING: omitting package lib-1.0: newer package is already provided"});
     list = {app, newLib, oldLib};
     selectCandidates(context, list, true, false);
     EXPECT_EQ(list, (std::vector<PackageFile*>{oldLib, app}));
-    EXPECT_EQ(context.messages.size(), 1u);
+    EXPECT_EQ(context.console.messages.size(), 1u);
 }
 
 }  // namespace

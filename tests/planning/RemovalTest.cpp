@@ -7,9 +7,10 @@
 #include <sstream>
 
 #include "PackageSetText.h"
-#include "driver/InstallContext.h"
+#include "install/ApplyPlan.h"
+#include "install/PackageRemoval.h"
+#include "model/InstallContext.h"
 #include "planning/ChangePlanning.h"
-#include "planning/PackageRemoval.h"
 #include "support/Sandbox.h"
 #include "transaction/FsTransaction.h"
 
@@ -60,7 +61,7 @@ TEST_F(Removal, UninstallRemovesFilesDatabaseEntryImageAndBootImage) {
     runInRoot([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         plantest::addPackages(context, "base 1.0\npkg 1.0 uninstall flags=1\n");
         context.packages[0]->files = {"/flash/bin/base"};
         // "/flash/gone" no longer exists; "/outside/keep" was never installed by us.
@@ -70,7 +71,7 @@ TEST_F(Removal, UninstallRemovesFilesDatabaseEntryImageAndBootImage) {
         EXPECT_TRUE(applyPlan(context, transaction, 2));
         ASSERT_EQ(context.packages.size(), 1u);
         EXPECT_EQ(context.packages[0]->name, "base");
-        transaction.commit(false);
+        transaction.commit(nullptr);
 
         EXPECT_FALSE(exists("/flash/bin/tool"));
         EXPECT_FALSE(exists("/flash/lib/libx.so"));
@@ -83,7 +84,7 @@ TEST_F(Removal, UninstallRemovesFilesDatabaseEntryImageAndBootImage) {
         const std::string status = "uninstalling pkg-1.0...";
         EXPECT_EQ(console.str(), statusBytes(status, 0) + statusBytes("", status.size()) +
                                      "uninstalled pkg-1.0\n");
-        EXPECT_EQ(context.messages, std::vector<std::string>{"uninstalled pkg-1.0"});
+        EXPECT_EQ(context.console.messages, std::vector<std::string>{"uninstalled pkg-1.0"});
     });
 }
 
@@ -98,13 +99,13 @@ TEST_F(Removal, BootImageWithAnotherLinkStays) {
     runInRoot([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         plantest::addPackages(context, "base 1.0\npkg 1.0 uninstall flags=1\n");
         context.packages[1]->files = {"/flash/bin/tool"};
         FsTransaction transaction;
         EXPECT_TRUE(applyPlan(context, transaction, 0));
         EXPECT_EQ(transaction.entries.count(kBootImagePath), 0u);
-        transaction.commit(false);
+        transaction.commit(nullptr);
         EXPECT_FALSE(exists("/flash/bin/tool"));
         EXPECT_FALSE(exists("/flash/var/pdb/pkg"));
         EXPECT_TRUE(exists("/flash/bootimage"));
@@ -137,7 +138,7 @@ TEST_F(Removal, FilesAlreadyGoneWithdrawTheirStagedChanges) {
         removePackage(pkg, transaction);
         EXPECT_EQ(transaction.entries.count("/flash/bin/tool"), 0u);
         EXPECT_EQ(pkg.pendingAction, kActionNone);
-        transaction.commit(false);
+        transaction.commit(nullptr);
         EXPECT_FALSE(exists("/flash/var/pdb/pkg"));
         EXPECT_TRUE(exists("/ram/new-tool"));
     });
@@ -158,7 +159,7 @@ TEST_F(Removal, UninstallByName) {
         EXPECT_EQ(context.packages[0]->name, "base");
         EXPECT_EQ(transaction.entries.count("/flash/bin/tool"), 1u);
         EXPECT_EQ(transaction.entries.count("/flash/var/pdb/pkg/"), 1u);
-        EXPECT_TRUE(context.messages.empty());
+        EXPECT_TRUE(context.console.messages.empty());
     });
 }
 
@@ -171,7 +172,7 @@ TEST_F(Removal, AnnouncementsByVerbosity) {
     runInRoot([] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
+        context.console.setOutput(console);
         plantest::addPackages(context,
                               "base 1.0\n"
                               "a 1.0 disable\n"
@@ -197,12 +198,12 @@ TEST_F(Removal, AnnouncementsByVerbosity) {
             }
         }
         EXPECT_EQ(console.str(), expected);
-        EXPECT_EQ(context.messages,
+        EXPECT_EQ(context.console.messages,
                   (std::vector<std::string>{"disabled c-1.0", "disabled a-1.0", "enabled b-2.0"}));
         EXPECT_EQ(plantest::pendingText(context), "-");
         EXPECT_TRUE(context.packages[1]->disabled);
         EXPECT_FALSE(context.packages[2]->disabled);
-        transaction.commit(false);
+        transaction.commit(nullptr);
         EXPECT_EQ(readFile("/flash/var/pdb/a/disabled"), "auto\n");
         EXPECT_EQ(readFile("/flash/var/pdb/c/disabled"), "auto\n");
         EXPECT_EQ(readFile("/flash/var/pdb/b/enabled"), "user\n");
@@ -214,7 +215,7 @@ TEST_F(Removal, AnnouncementsByVerbosity) {
 TEST(ApplyPlan, EmptyPackageListChangesNothing) {
     InstallContext context;
     std::ostringstream console;
-    context.setOutput(console);
+    context.console.setOutput(console);
     std::vector<PackageRecord*> removal, enable;
     EXPECT_TRUE(planChanges(context, removal, enable, true));
     EXPECT_TRUE(removal.empty() && enable.empty());
@@ -227,7 +228,7 @@ TEST(ApplyPlan, EmptyPackageListChangesNothing) {
 TEST(ApplyPlan, RefusedPlanCarriesNothingOut) {
     InstallContext context;
     std::ostringstream console;
-    context.setOutput(console);
+    context.console.setOutput(console);
     plantest::addPackages(context, "only 1.0 uninstall\n");
     FsTransaction transaction;
     EXPECT_FALSE(applyPlan(context, transaction, 1));

@@ -95,9 +95,9 @@ VerifyRun runVerify(const std::string& stream, bool hashing,
         run.result = SignatureVerifier::verify(
             buffer, reinterpret_cast<const uint8_t(*)[kCurveKeySize]>(flat.data()), keys->size());
     }
-    run.remaining = buffer.remaining;
-    run.digestTaken = buffer.digestTaken;
-    run.digest.assign(reinterpret_cast<const char*>(buffer.digest), sizeof buffer.digest);
+    run.remaining = buffer.remaining();
+    run.digestTaken = buffer.digestTaken();
+    run.digest.assign(reinterpret_cast<const char*>(buffer.lastDigest()), SHA1::kDigestSize);
     run.copyAfter = copy.str();
     run.unread.assign(std::istreambuf_iterator<char>(in.rdbuf()), {});
     return run;

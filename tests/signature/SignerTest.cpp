@@ -33,7 +33,7 @@ TEST(Signer, FreshKeysAndNonces) {
     const uint8_t digest[20] = {1, 2, 3};
     const std::string first = pkgsign::signDigest(a, digest),
                       second = pkgsign::signDigest(a, digest);
-    ASSERT_EQ(first.size(), pkgsign::kSignaturePayloadSize);
+    ASSERT_EQ(first.size(), kSignaturePayloadSize);
     EXPECT_EQ(first.substr(0, 20), std::string(reinterpret_cast<const char*>(digest), 20));
     EXPECT_NE(first.substr(20), second.substr(20));  // a new k every time
 }

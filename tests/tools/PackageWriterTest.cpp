@@ -250,7 +250,7 @@ TEST(PackageWriter, DamageHelpersKeepOrBreakWhatTheySay) {
     EXPECT_EQ(pkgwriter::partHeader(0x0115, 0x10000), std::string("\x15\x01\0\0\x01\0", 6));
 
     // A replaced container is signed again over its new bytes.
-    ASSERT_EQ(parts[9].type, pkgwriter::kTypeContainer);
+    ASSERT_EQ(parts[9].type, kPartFileContainer);
     parts[9].payload[parts[9].payload.size() / 2] ^= 0x40;
     pkgwriter::signParts(parts, nullptr);
     ASSERT_EQ(parts.size(), 11u);

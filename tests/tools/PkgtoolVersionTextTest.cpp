@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 #include "tools/VersionText.h"
 
 namespace {

@@ -89,9 +89,8 @@ TEST(WriterRoundTrip, UnrecordedKindAndWrongLengthAreSeen) {
 
     auto parts = pkgwriter::buildPackageParts(sampleRecipe("tool"), nullptr);
     uint32_t trueLength = static_cast<uint32_t>(pkgwriter::serializeParts(parts).size());
-    testsupport::writeFile(
-        dir / "w.npk",
-        pkgwriter::writePartsFile(parts, pkgwriter::kWriterMagicRegular, trueLength + 1));
+    testsupport::writeFile(dir / "w.npk",
+                           pkgwriter::writePartsFile(parts, kMagicRegular, trueLength + 1));
     PackageFile wrong;
     EXPECT_FALSE(loadPackageFile(wrong, dir / "w.npk"));
 }
@@ -100,7 +99,7 @@ TEST(WriterRoundTrip, MetadataOutOfOrderEndsTheHeaderParse) {
     PackageRecipe recipe = sampleRecipe("odd");
     auto parts = pkgwriter::buildPackageParts(recipe, nullptr);
     // move the architecture part (index 2) behind the conflicts list (index 7)
-    ASSERT_EQ(parts[2].type, pkgwriter::kTypeArchitecture);
+    ASSERT_EQ(parts[2].type, kPartArchitecture);
     pkgwriter::Part arch = parts[2];
     parts.erase(parts.begin() + 2);
     parts.insert(parts.begin() + 7, arch);
@@ -119,7 +118,7 @@ TEST(WriterRoundTrip, MetadataOutOfOrderEndsTheHeaderParse) {
 std::vector<ContainerFile> readContainer(PartReader& reader) {
     std::vector<ContainerFile> out;
     InflateStream in(reader);
-    char header[pkgwriter::kContainerEntryHeaderSize];
+    char header[kContainerEntryHeaderSize];
     while (in.read(header, sizeof header)) {
         const auto* h = reinterpret_cast<const uint8_t*>(header);
         ContainerFile f;
@@ -155,7 +154,7 @@ void expectSameFiles(const std::vector<ContainerFile>& got,
 // writer put in front of the signature.
 void expectDigestMatches(PartReader& reader) {
     uint8_t digest[SHA1::kDigestSize];
-    reader.partBuffer().hasher.digest(digest);
+    reader.partBuffer().takeDigest(digest);
     std::string payload(reader.partLength(), '\0');
     ASSERT_TRUE(reader.read(&payload[0], payload.size()));
     EXPECT_EQ(payload.substr(0, 20), std::string(reinterpret_cast<char*>(digest), 20));
@@ -247,7 +246,7 @@ TEST(WriterRoundTrip, SignedWithTheDevelopmentKeyPassesTheInstallersCheck) {
 
     // One changed byte of file data inside the compressed container.
     auto parts = pkgwriter::buildPackageParts(recipe, &key);
-    ASSERT_EQ(parts[8].type, pkgwriter::kTypeContainer);
+    ASSERT_EQ(parts[8].type, kPartFileContainer);
     parts[8].payload[parts[8].payload.size() / 2] ^= 1;
     EXPECT_FALSE(installerAcceptsSignature(pkgwriter::writePartsFile(parts)));
     // Signed again by a stranger: the digest is right, the signature is not ours.

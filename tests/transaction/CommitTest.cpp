@@ -30,7 +30,7 @@ TEST(Commit, RemovalsComeBeforeAnyMove) {
         FsTransaction t;
         t.move(dir / "z", dir / "a");
         t.remove(dir / "z");
-        std::string err = txntest::captureStderr([&] { t.commit(false); });
+        std::string err = txntest::captureStderr([&] { t.commit(nullptr); });
         EXPECT_EQ(err, "rename: No such file or directory\n");
         EXPECT_FALSE(exists(dir / "a"));
         EXPECT_FALSE(exists(dir / "z"));
@@ -51,7 +51,7 @@ TEST(Commit, EachPassRunsInPathOrder) {
     // Removal of gone precedes the link inside it, which recreates the directory.
     t.remove(dir / "gone");
     t.link("target-text", dir / "gone/link");
-    t.commit(false);
+    t.commit(nullptr);
     EXPECT_FALSE(exists(dir / "src"));
     EXPECT_FALSE(exists(dir / "d/x"));
     EXPECT_EQ(readFile(dir / "d/y"), "payload");
@@ -66,7 +66,7 @@ TEST(Commit, MovesLandInDirectoriesAfterTheirRemoval) {
     FsTransaction t;
     t.remove(dir / "pkg");
     t.move(dir / "new", dir / "pkg/new");
-    t.commit(false);
+    t.commit(nullptr);
     EXPECT_FALSE(exists(dir / "pkg/old"));
     EXPECT_EQ(readFile(dir / "pkg/new"), "new");
 }
@@ -84,7 +84,7 @@ TEST(Commit, DirectoryRemovalKeepsHiddenFilesAndSubdirectories) {
     t.remove(dir / "mixed");
     t.remove(dir / "file");
     int status = testsupport::runInChild(
-        [&] { EXPECT_EQ(txntest::captureStderr([&] { t.commit(false); }), ""); });
+        [&] { EXPECT_EQ(txntest::captureStderr([&] { t.commit(nullptr); }), ""); });
     EXPECT_EQ(status, 0);
     EXPECT_FALSE(exists(dir / "plain"));
     EXPECT_FALSE(exists(dir / "file"));
@@ -104,7 +104,7 @@ TEST(Commit, LinksReplaceFilesAndLinksButNotDirectories) {
         t.link("two", dir / "oldlink");
         t.link("three", dir / "dir");
         t.link("four", dir / "new/deeper/link");
-        std::string err = txntest::captureStderr([&] { t.commit(false); });
+        std::string err = txntest::captureStderr([&] { t.commit(nullptr); });
         EXPECT_EQ(err, "symlink: File exists\n");
         EXPECT_EQ(linkText(dir / "file"), "one");
         EXPECT_EQ(linkText(dir / "oldlink"), "two");
@@ -121,7 +121,7 @@ TEST(Commit, MissingParentDirectoriesAreCreated) {
         umask(0);
         FsTransaction t;
         t.move(dir / "src", dir / "var/pdb/pkg/files");
-        t.commit(false);
+        t.commit(nullptr);
         EXPECT_EQ(readFile(dir / "var/pdb/pkg/files"), "content");
         EXPECT_EQ(txntest::modeOf(dir / "var/pdb/pkg/files"), 0640u);
         EXPECT_EQ(txntest::modeOf(dir / "var"), 0777u);
@@ -166,7 +166,7 @@ TEST(Commit, RerunFromManifestAfterInterruptionCompletesTheCommit) {
             buildTree(root);
             FsTransaction full;
             ASSERT_TRUE(readManifest(full, manifest));
-            full.commit(false);
+            full.commit(nullptr);
             const std::string expected = testsupport::treeListing(root);
             ASSERT_NE(expected.find("/flash/lib/new.so"), std::string::npos);
 
@@ -187,10 +187,10 @@ TEST(Commit, RerunFromManifestAfterInterruptionCompletesTheCommit) {
                 FsTransaction partial;
                 for (size_t i = 0; i < done; ++i)
                     partial.stage(order[i].first, order[i].second.kind, order[i].second.source);
-                partial.commit(false);
+                partial.commit(nullptr);
                 FsTransaction rerun;
                 ASSERT_TRUE(readManifest(rerun, manifest));
-                rerun.commit(false);
+                rerun.commit(nullptr);
                 EXPECT_EQ(testsupport::treeListing(root), expected)
                     << "interrupted after " << done << " operations";
             }

@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "TransactionTestSupport.h"
-#include "driver/InstallContext.h"
 #include "transaction/FsTransaction.h"
 
 using testsupport::exists;
@@ -51,7 +50,7 @@ TEST(CrossDevice, MoveFallsBackToACopyKeepingModeAndSource) {
         FsTransaction t;
         t.move(a + "/src", b + "/sub/dst");
         t.move(a + "/fresh", b + "/new/deep/fresh");
-        std::string err = txntest::captureStderr([&] { t.commit(false); });
+        std::string err = txntest::captureStderr([&] { t.commit(nullptr); });
         EXPECT_EQ(err, "");
         EXPECT_EQ(readFile(b + "/sub/dst"), content);
         EXPECT_EQ(txntest::modeOf(b + "/sub/dst"), 04751u);
@@ -75,7 +74,7 @@ TEST(CrossDevice, FailedCopyLeavesTheOldTargetAndReports) {
         writeFile(a + "/src", patterned(5 * kPage), 0755);
         FsTransaction t;
         t.move(a + "/src", b + "/old");
-        std::string err = txntest::captureStderr([&] { t.commit(false); });
+        std::string err = txntest::captureStderr([&] { t.commit(nullptr); });
         EXPECT_EQ(err, "copy: No space left on device\n");
         EXPECT_EQ(readFile(b + "/old"), old);
         EXPECT_EQ(txntest::modeOf(b + "/old"), 0644u);
@@ -83,7 +82,8 @@ TEST(CrossDevice, FailedCopyLeavesTheOldTargetAndReports) {
         EXPECT_EQ(readFile(a + "/src").size(), 5 * kPage);
 
         bool copied = true;
-        err = txntest::captureStderr([&] { copied = copyFile(a + "/src", b + "/other", false, unrecorded); });
+        err = txntest::captureStderr(
+            [&] { copied = copyFile(a + "/src", b + "/other", nullptr, unrecorded); });
         EXPECT_FALSE(copied);
         EXPECT_EQ(err, "copy: No space left on device\n");
         EXPECT_EQ(namesIn(b), std::set<std::string>{"old"});
@@ -94,19 +94,16 @@ TEST(CrossDevice, FailedCopyLeavesTheOldTargetAndReports) {
 TEST(CrossDevice, CopyTurnsTheSpinnerFromItsFirstCharacter) {
     TempDir dir;
     writeFile(dir / "src", patterned(20 * kCopyChunkSize));
-    int status = testsupport::runInChild([&] {
-        std::ostringstream console;
-        InstallContext::instance().setOutput(console);
-        EXPECT_TRUE(copyFile(dir / "src", dir / "dst", true, unrecorded));
-        EXPECT_EQ(readFile(dir / "dst"), readFile(dir / "src"));
-        const std::string shown = console.str();
-        ASSERT_FALSE(shown.empty());
-        EXPECT_EQ(shown[0], '|');
-        // Later steps come in backspace/character pairs.
-        for (size_t i = 1; i + 1 < shown.size(); i += 2) EXPECT_EQ(shown[i], '\b');
-        EXPECT_EQ(shown.size() % 2, 1u);
-    });
-    EXPECT_EQ(status, 0);
+    std::ostringstream console;
+    Spinner spinner(console);
+    EXPECT_TRUE(copyFile(dir / "src", dir / "dst", &spinner, unrecorded));
+    EXPECT_EQ(readFile(dir / "dst"), readFile(dir / "src"));
+    const std::string shown = console.str();
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0], '|');
+    // Later steps come in backspace/character pairs.
+    for (size_t i = 1; i + 1 < shown.size(); i += 2) EXPECT_EQ(shown[i], '\b');
+    EXPECT_EQ(shown.size() % 2, 1u);
 }
 
 TEST(CopyFile, DirectoriesAndDevicesAreRefusedWithoutCreatingTheTarget) {
@@ -114,8 +111,8 @@ TEST(CopyFile, DirectoriesAndDevicesAreRefusedWithoutCreatingTheTarget) {
     testsupport::makeDirs(dir / "adir");
     int status = testsupport::runInChild([&] {
         std::string err = txntest::captureStderr([&] {
-            EXPECT_FALSE(copyFile(dir / "adir", dir / "t1", false, unrecorded));
-            EXPECT_FALSE(copyFile("/dev/null", dir / "t2", false, unrecorded));
+            EXPECT_FALSE(copyFile(dir / "adir", dir / "t1", nullptr, unrecorded));
+            EXPECT_FALSE(copyFile("/dev/null", dir / "t2", nullptr, unrecorded));
         });
         EXPECT_EQ(err, "");
         EXPECT_EQ(namesIn(dir.path()), std::set<std::string>{"adir"});
@@ -129,7 +126,7 @@ TEST(CopyFile, CopiesEmptyAndChunkSizedFilesExactly) {
         const std::string content = patterned(size);
         writeFile(dir / "src", content, 0600);
         writeFile(dir / "dst", "to be replaced");
-        EXPECT_TRUE(copyFile(dir / "src", dir / "dst", false, unrecorded)) << size;
+        EXPECT_TRUE(copyFile(dir / "src", dir / "dst", nullptr, unrecorded)) << size;
         EXPECT_EQ(readFile(dir / "dst"), content) << size;
         EXPECT_EQ(txntest::modeOf(dir / "dst"), 0600u);
     }

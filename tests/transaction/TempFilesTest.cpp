@@ -116,7 +116,7 @@ TEST_F(CreateFile, WrittenFileReachesItsTargetWithTheGivenMode) {
                       }
                       const std::string temp = t.entries.at("/flash/var/pdb/pkg/version").source;
                       EXPECT_EQ(txntest::modeOf(temp), 0640u);
-                      t.commit(false);
+                      t.commit(nullptr);
                       EXPECT_EQ(readFile("/flash/var/pdb/pkg/version"), std::string("1.2\0x\n", 6));
                       EXPECT_EQ(txntest::modeOf("/flash/var/pdb/pkg/version"), 0640u);
                       EXPECT_FALSE(exists(temp));

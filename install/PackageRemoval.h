@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 class InstallContext;
 class FsTransaction;

@@ -3,7 +3,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -23,7 +23,7 @@ std::string blankLine() {
 
 class ConsoleTest : public ::testing::Test {
 protected:
-    ConsoleTest() { context.setOutput(console); }
+    ConsoleTest() { context.console.setOutput(console); }
     std::string take() {
         std::string bytes = console.str();
         console.str("");
@@ -34,73 +34,73 @@ protected:
 };
 
 TEST_F(ConsoleTest, StatusIsRewrittenOnlyWhenItChangesAndPaddedWhenShorter) {
-    context.setStatus("enabling routing...");
+    context.console.setStatus("enabling routing...");
     EXPECT_EQ(take(), statusBytes("enabling routing...", 0));
-    context.setStatus("enabling routing...");
+    context.console.setStatus("enabling routing...");
     EXPECT_EQ(take(), "") << "an unchanged status is not written again";
-    context.setStatus("disabling a...");
+    context.console.setStatus("disabling a...");
     EXPECT_EQ(take(), statusBytes("disabling a...", 19));
-    EXPECT_EQ(context.status, "disabling a...");
-    context.setStatus("");
+    EXPECT_EQ(context.console.status, "disabling a...");
+    context.console.setStatus("");
     EXPECT_EQ(take(), statusBytes("", 14));
-    EXPECT_EQ(context.status, "");
-    EXPECT_TRUE(context.messages.empty());
+    EXPECT_EQ(context.console.status, "");
+    EXPECT_TRUE(context.console.messages.empty());
 }
 
 TEST_F(ConsoleTest, WarningKeepsTheBarBelowTheMessage) {
-    context.showProgress("installing a-1.0", 0, 100);
+    context.console.showProgress("installing a-1.0", 0, 100);
     std::string bar = "installing a-1.0 [" + std::string(58, ' ') + "]";
     ASSERT_EQ(take(), statusBytes(bar, 0));
-    context.reportWarning("omitting package %s: %d", "x", 7);
+    context.console.reportWarning("omitting package %s: %d", "x", 7);
     EXPECT_EQ(take(), blankLine() + "WARNING: omitting package x: 7\n" + bar);
-    EXPECT_EQ(context.status, bar);
-    ASSERT_EQ(context.messages.size(), 1u);
-    EXPECT_EQ(context.messages[0], "WARNING: omitting package x: 7");
+    EXPECT_EQ(context.console.status, bar);
+    ASSERT_EQ(context.console.messages.size(), 1u);
+    EXPECT_EQ(context.console.messages[0], "WARNING: omitting package x: 7");
 }
 
 TEST_F(ConsoleTest, ErrorAndInfoEraseTheBarForGood) {
     std::string bar = "installing b [" + std::string(61, '#') + std::string(1, ' ') + "]";
-    context.showProgress("installing b", 61, 62);
+    context.console.showProgress("installing b", 61, 62);
     ASSERT_EQ(take(), statusBytes(bar, 0));
-    context.reportError("installation of %s failed", "b-1.0");
+    context.console.reportError("installation of %s failed", "b-1.0");
     EXPECT_EQ(take(), statusBytes("", 77) + "ERROR: installation of b-1.0 failed\n");
-    EXPECT_EQ(context.status, "");
+    EXPECT_EQ(context.console.status, "");
 
-    context.showProgress("installing b", 61, 62);
+    context.console.showProgress("installing b", 61, 62);
     take();
-    context.reportInfo("installed %s%s", "b-1.0", "");
+    context.console.reportInfo("installed %s%s", "b-1.0", "");
     EXPECT_EQ(take(), statusBytes("", 77) + "installed b-1.0\n");
-    EXPECT_EQ(context.messages,
+    EXPECT_EQ(context.console.messages,
               (std::vector<std::string>{"ERROR: installation of b-1.0 failed", "installed b-1.0"}));
 }
 
 TEST_F(ConsoleTest, MessagesAreCutAt255FormattedCharacters) {
     std::string longText(300, 'x');
-    context.reportError("%s", longText.c_str());
+    context.console.reportError("%s", longText.c_str());
     std::string expected = "ERROR: " + std::string(255, 'x');
     EXPECT_EQ(take(), expected + "\n");
-    ASSERT_EQ(context.messages.size(), 1u);
-    EXPECT_EQ(context.messages[0], expected);
+    ASSERT_EQ(context.console.messages.size(), 1u);
+    EXPECT_EQ(context.console.messages[0], expected);
 }
 
 TEST_F(ConsoleTest, QuietWritesAndCollectsNothing) {
-    context.quiet = true;
-    context.setStatus("enabling a...");
-    context.showProgress("installing a-1.0", 5, 10);
-    context.reportWarning("w");
-    context.reportError("e");
-    context.reportInfo("i");
+    context.console.quiet = true;
+    context.console.setStatus("enabling a...");
+    context.console.showProgress("installing a-1.0", 5, 10);
+    context.console.reportWarning("w");
+    context.console.reportError("e");
+    context.console.reportInfo("i");
     EXPECT_EQ(take(), "");
-    EXPECT_TRUE(context.messages.empty());
-    EXPECT_EQ(context.status, "");
+    EXPECT_TRUE(context.console.messages.empty());
+    EXPECT_EQ(context.console.status, "");
 }
 
 std::string barOf(InstallContext& context, std::ostringstream& console, const std::string& label,
                   uint32_t position, uint32_t total) {
-    context.setStatus("");
+    context.console.setStatus("");
     console.str("");
-    context.showProgress(label, position, total);
-    return context.status;
+    context.console.showProgress(label, position, total);
+    return context.console.status;
 }
 
 TEST_F(ConsoleTest, ProgressBarIsAlways77WideAndClamped) {
@@ -127,12 +127,12 @@ TEST_F(ConsoleTest, ProgressBarIsAlways77WideAndClamped) {
 }
 
 TEST_F(ConsoleTest, ProgressIsRedrawnOnlyWhenTheMarksChange) {
-    context.showProgress("installing a", 1, 1000);
+    context.console.showProgress("installing a", 1, 1000);
     std::string first = take();
     EXPECT_FALSE(first.empty());
-    context.showProgress("installing a", 2, 1000);
+    context.console.showProgress("installing a", 2, 1000);
     EXPECT_EQ(take(), "");
-    context.showProgress("installing a", 500, 1000);
+    context.console.showProgress("installing a", 500, 1000);
     EXPECT_NE(take(), "");
 }
 
@@ -149,17 +149,17 @@ TEST_F(PostLogTest, OldLinesComeFirstAndTheFileIsReservedMeanwhile) {
     int status = testsupport::runChrooted(root.path(), [] {
         InstallContext context;
         std::ostringstream console;
-        context.setOutput(console);
-        context.reservePostLog();
-        EXPECT_EQ(context.messages, (std::vector<std::string>{"one", "two", "three"}));
+        context.console.setOutput(console);
+        context.console.reservePostLog();
+        EXPECT_EQ(context.console.messages, (std::vector<std::string>{"one", "two", "three"}));
         EXPECT_EQ(console.str(), "") << "old lines are not shown";
         // Until the run's log replaces it, the old lines stay readable ahead of
         // the reserved block (which a reader drops as an unfinished line).
         EXPECT_EQ(testsupport::readFile("/flash/postlog"),
                   "one\ntwo\nthree\n" + std::string(4096, '\0'));
-        context.reportInfo("installed a-1.0");
-        context.reportWarning("omitting package b-2.0");
-        context.writePostLog();
+        context.console.reportInfo("installed a-1.0");
+        context.console.reportWarning("omitting package b-2.0");
+        context.console.writePostLog();
     });
     ASSERT_EQ(status, 0);
     EXPECT_EQ(postLog(), "one\ntwo\nthree\ninstalled a-1.0\nWARNING: omitting package b-2.0\n");
@@ -171,9 +171,9 @@ TEST_F(PostLogTest, WithoutReservationMessagesAreAppended) {
                                        [] {
                                            InstallContext context;
                                            std::ostringstream console;
-                                           context.setOutput(console);
-                                           context.reportError("x");
-                                           context.writePostLog();
+                                           context.console.setOutput(console);
+                                           context.console.reportError("x");
+                                           context.console.writePostLog();
                                        }),
               0);
     EXPECT_EQ(postLog(), "old\nERROR: x\n");
@@ -184,8 +184,8 @@ TEST_F(PostLogTest, UnterminatedLastLineAndLeftoverZeroBlockAreDropped) {
     ASSERT_EQ(testsupport::runChrooted(root.path(),
                                        [] {
                                            InstallContext context;
-                                           context.reservePostLog();
-                                           EXPECT_EQ(context.messages,
+                                           context.console.reservePostLog();
+                                           EXPECT_EQ(context.console.messages,
                                                      std::vector<std::string>{"kept"});
                                        }),
               0);
@@ -197,11 +197,11 @@ TEST_F(PostLogTest, QuietRunRewritesOnlyTheOldLines) {
                                        [] {
                                            InstallContext context;
                                            std::ostringstream console;
-                                           context.setOutput(console);
-                                           context.quiet = true;
-                                           context.reservePostLog();
-                                           context.reportError("not collected");
-                                           context.writePostLog();
+                                           context.console.setOutput(console);
+                                           context.console.quiet = true;
+                                           context.console.reservePostLog();
+                                           context.console.reportError("not collected");
+                                           context.console.writePostLog();
                                            EXPECT_EQ(console.str(), "");
                                        }),
               0);
@@ -212,21 +212,17 @@ TEST_F(PostLogTest, MissingLogIsReservedAndNothingToWriteLeavesNoFile) {
     ASSERT_EQ(testsupport::runChrooted(root.path(),
                                        [] {
                                            InstallContext context;
-                                           context.writePostLog();
+                                           context.console.writePostLog();
                                            EXPECT_FALSE(testsupport::exists("/flash/postlog"));
-                                           context.reservePostLog();
-                                           EXPECT_TRUE(context.messages.empty());
+                                           context.console.reservePostLog();
+                                           EXPECT_TRUE(context.console.messages.empty());
                                            EXPECT_EQ(testsupport::readFile("/flash/postlog"),
                                                      std::string(4096, '\0'));
-                                           context.writePostLog();
+                                           context.console.writePostLog();
                                        }),
               0);
     EXPECT_TRUE(testsupport::exists(root / "flash/postlog"));
     EXPECT_EQ(postLog(), "") << "a reserved log is rewritten even with no lines";
-}
-
-TEST(InstallContextInstance, IsOneObjectForTheWholeProcess) {
-    EXPECT_EQ(&InstallContext::instance(), &InstallContext::instance());
 }
 
 }  // namespace

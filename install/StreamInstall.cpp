@@ -1,38 +1,38 @@
-#include "planning/StreamInstall.h"
+#include "install/StreamInstall.h"
 
 #include <cerrno>
 #include <cstdlib>
 
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
+#include "install/ApplyPlan.h"
+#include "install/MultiPackage.h"
+#include "install/PackageRemoval.h"
+#include "model/InstallContext.h"
+#include "model/PackageReports.h"
 #include "package/FileContainer.h"
+#include "package/InstallProgress.h"
 #include "package/PackageHeader.h"
 #include "package/PartReader.h"
-#include "planning/ChangePlanning.h"
-#include "planning/InstallReports.h"
-#include "planning/MultiPackage.h"
-#include "planning/PackageRemoval.h"
 #include "signature/SignatureVerifier.h"
 #include "transaction/FsTransaction.h"
 #include "transaction/TempFiles.h"
 
 namespace {
 
-const uint32_t kStreamPartTypes[] = {kPartHeader,    kPartBundleHeader, kPartDefaultOff,
-                                     kPartArchitecture, kPartDependencies, kPartProvides,
-                                     kPartConflicts, kPartImage,        kPartFileContainer,
-                                     kPartSignature};
+const uint32_t kStreamPartTypes[] = {
+    kPartHeader,   kPartBundleHeader, kPartDefaultOff, kPartArchitecture,  kPartDependencies,
+    kPartProvides, kPartConflicts,    kPartImage,      kPartFileContainer, kPartSignature};
 
 // A refused or omitted member leaves the stream on the next member's header.
 void skipToNextMember(PartReader& reader) {
     while (reader.currentType != kPartHeader && reader.good()) reader.nextPart();
 }
 
-void skipImagePart(PackageRecord& record, PartReader& reader) {
+void skipImagePart(Reporter& reporter, PackageRecord& record, PartReader& reader) {
     uint32_t left = reader.partLength();
     while (left > 0) {
-        showInstallProgress(record, reader);
+        showInstallProgress(reporter, record, reader);
         uint32_t step = left < kImageSkipStep ? left : kImageSkipStep;
         left -= step;
         // A stream that ends inside the part ends the skip: a damaged length
@@ -42,13 +42,48 @@ void skipImagePart(PackageRecord& record, PartReader& reader) {
     reader.nextPart();
 }
 
+// The state the user chose for the package, if any; enabled otherwise.
+void applyUserState(PackageRecord& record, const UserStateMap& userStates) {
+    auto forced = userStates.find(record.name);
+    if (forced != userStates.end()) {
+        record.disabled = forced->second;
+        record.userForced = true;
+    } else {
+        record.disabled = false;
+    }
+}
+
+// A recorded package takes the place of the installed one of its name.
+void removeReplaced(InstallContext& context, FsTransaction& transaction, const PartReader& reader,
+                    const std::string& name) {
+    if (reader.isUnrecorded()) return;
+    if (PackageRecord* old = findByName(context, name)) {
+        removePackage(*old, transaction);
+        context.release(old);
+    }
+}
+
+// The package's header, in the bundle it comes with; null, reported when its
+// texts are damaged, when it cannot be read.
+std::unique_ptr<PackageRecord> readHeader(InstallContext& context, PartReader& reader,
+                                          const PackageRange* bundleRef) {
+    auto record = std::make_unique<PackageRecord>();
+    bool brokenText = false;
+    bool parsed = parsePackageHeader(*record, reader, &brokenText);
+    if (bundleRef != nullptr) record->bundle = *bundleRef;
+    if (parsed) return record;
+    if (brokenText) reportBrokenPackage(context.console, *record);
+    return nullptr;
+}
+
 }  // namespace
 
-bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader) {
-    std::streambuf* copy = reader.partBuffer().copy;
+bool imageCopyWritten(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
+                      PartReader& reader) {
+    std::streambuf* copy = reader.partBuffer().copyTarget();
     if (copy == nullptr || copy->pubsync() == 0) return true;
-    transaction.noteWriteFailure(kStreamImagePath, errno);
-    reportCreateFailure(record, kStreamImageWritePath);
+    transaction.noteWriteFailure(streamImagePath(), errno);
+    reportCreateFailure(reporter, record, streamImageWritePath());
     return false;
 }
 
@@ -59,7 +94,9 @@ bool isSafePackageName(const std::string& name) {
     return true;
 }
 
-bool bootImageRequested() { return std::getenv(kBootImageVariable) != nullptr; }
+bool bootImageRequested() {
+    return std::getenv(kBootImageVariable) != nullptr;
+}
 
 int installStream(InstallContext& context, FsTransaction& transaction, std::istream& stream,
                   InstallFlags flags, const UserStateMap& userStates, std::streambuf* copySink,
@@ -87,25 +124,19 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
                                     const UserStateMap& userStates, const PackageRange* bundleRef,
                                     std::string* outDatabaseDir, bool* outBootImage) {
     PackageInstallResult result;
-    auto record = std::make_unique<PackageRecord>();
     bool inBundle = bundleRef != nullptr;
-    bool brokenText = false;
-    if (!parsePackageHeader(*record, reader, &brokenText)) {
-        if (inBundle) record->bundle = *bundleRef;
-        if (brokenText) reportBrokenPackage(*record);
-        return result;
-    }
+    std::unique_ptr<PackageRecord> record = readHeader(context, reader, bundleRef);
+    if (!record) return result;
     result.name = record->name;
-    if (inBundle) record->bundle = *bundleRef;
     if (!isSafePackageName(record->name)) {
-        reportBrokenPackage(*record);
+        reportBrokenPackage(context.console, *record);
         return result;
     }
     if (record->hasImagePart && outDatabaseDir) *outDatabaseDir = packageDirectory(*record);
 
     // Members are judged silently; a single package's conflicts only make it
     // install disabled, so they are not reported either.
-    InstallFlags checkFlags = inBundle ? 0xFFFFFFFFu : (flags | kQuietConflicts);
+    InstallFlags checkFlags = inBundle ? kMemberCheckFlags : (flags | kQuietConflicts);
     bool sameAsInstalled = false;
     CheckResult check = checkInstall(context, *record, inBundle, checkFlags, &sameAsInstalled);
 
@@ -116,18 +147,12 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
         return result;
     }
 
-    auto forced = userStates.find(record->name);
-    if (forced != userStates.end()) {
-        record->disabled = forced->second;
-        record->userForced = true;
-    } else {
-        record->disabled = false;
-    }
-    if (check & kCheckConflict) {
-        check &= ~kCheckConflict;
+    applyUserState(*record, userStates);
+    if (check.has(kCheckConflict)) {
+        check = check.without(kCheckConflict);
         record->disabled = true;
     }
-    if (check & ~(flags | kAcceptReinstall)) {
+    if (refuses(check, flags, kCheckReinstall)) {
         result.outcome = InstallOutcome::Refused;
         if (inBundle) {
             skipToNextMember(reader);
@@ -136,12 +161,7 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
         return result;
     }
 
-    if (!reader.isUnrecorded()) {
-        if (PackageRecord* old = findByName(context, record->name)) {
-            removePackage(*old, transaction);
-            context.release(old);
-        }
-    }
+    removeReplaced(context, transaction, reader, record->name);
     if (!installContents(context, *record, transaction, reader)) return result;
 
     bool bootFlag = (record->flags & kFlagBootImage) != 0;
@@ -157,39 +177,41 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
 
 bool installContents(InstallContext& context, PackageRecord& record, FsTransaction& transaction,
                      PartReader& reader) {
-    showInstallProgress(record, reader);
+    showInstallProgress(context.console, record, reader);
     bool recorded = !reader.isUnrecorded();
     if (recorded && !reclaimDatabaseDir(record, transaction)) return false;
 
-    if (reader.currentType == kPartImage) skipImagePart(record, reader);
+    if (reader.currentType == kPartImage) skipImagePart(context.console, record, reader);
 
     if (reader.currentType == kPartFileContainer) {
         bool keepForBoot = bootImageRequested() && (record.flags & kFlagBootImage) != 0;
-        if (!keepForBoot && !extractFileContainer(record, transaction, reader)) return false;
+        if (!keepForBoot && !extractFileContainer(context.console, record, transaction, reader))
+            return false;
         reader.nextPart();
     }
 
     if (reader.currentType != kPartSignature || !SignatureVerifier::verify(reader.partBuffer())) {
-        reportBrokenPackage(record);
+        reportBrokenPackage(context.console, record);
         return false;
     }
     // A package kept whole needs the copy of the stream whole: a full flash
     // must not leave a cut image to be stored, or to boot from.
-    if (record.hasImagePart && !imageCopyWritten(record, transaction, reader)) return false;
+    if (record.hasImagePart && !imageCopyWritten(context.console, record, transaction, reader))
+        return false;
     // The signature is the package's last part: show the bar complete before
     // the package is announced.
-    showInstallProgress(record, reader);
+    showInstallProgress(context.console, record, reader);
     reader.nextPart();
-    if (recorded && !writeDatabaseEntry(record, transaction)) return false;
+    if (recorded && !writeDatabaseEntry(context.console, record, transaction)) return false;
     if ((record.flags & kFlagBootImage) &&
         !writeStagedFile(transaction, kUpgradedMarkerPath, 1, 0, std::string())) {
-        reportCreateFailure(record, kUpgradedMarkerPath);
+        reportCreateFailure(context.console, record, kUpgradedMarkerPath);
         return false;
     }
     if (record.bundle.name.empty()) {
-        context.setStatus(std::string());
-        context.reportInfo("installed %s%s", record.disabled ? "(disabled) " : "",
-                           nameWithVersion(record).c_str());
+        context.console.setStatus(std::string());
+        context.console.reportInfo("installed %s%s", record.disabled ? "(disabled) " : "",
+                                   nameWithVersion(record).c_str());
     }
     return true;
 }

@@ -6,30 +6,27 @@
 #include <streambuf>
 #include <string>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 #include "planning/Eligibility.h"
+#include "transaction/DatabasePaths.h"
 
 class InstallContext;
 class FsTransaction;
 class PartReader;
+class Reporter;
 
 // Package name to the disabled state the user chose for it.
 using UserStateMap = std::map<std::string, bool>;
 
 constexpr const char* kUpgradedMarkerPath = "/flash/UPGRADED";
-// The stream install copies the package bytes into this file while it reads
-// them (opened under exactly this name, double slash included) and stages the
-// copy by its plain name afterwards.
-constexpr const char* kStreamImageWritePath = "/flash/var/pdb//image";
-constexpr const char* kStreamImagePath = "/flash/var/pdb/image";
 constexpr const char* kBootImageVariable = "bootimage";
 constexpr uint32_t kImageSkipStep = 4096;
 
 enum class InstallOutcome {
     Installed,
-    Omitted,   // same version, build time and bundle membership as installed
-    Refused,   // judged not installable; the stream stands on the next member
-    Failed,    // damaged or unwritable; the reason has been reported
+    Omitted,  // same version, build time and bundle membership as installed
+    Refused,  // judged not installable; the stream stands on the next member
+    Failed,   // damaged or unwritable; the reason has been reported
 };
 
 struct PackageInstallResult {
@@ -56,7 +53,8 @@ bool installContents(InstallContext& context, PackageRecord& record, FsTransacti
 
 // Whether the copy of the stream (when there is one) holds everything read so
 // far; reports the record's failure when it does not.
-bool imageCopyWritten(const PackageRecord& record, FsTransaction& transaction, PartReader& reader);
+bool imageCopyWritten(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
+                      PartReader& reader);
 // Package and bundle names become directory names: refuse ones that could
 // escape the database directory or break the manifest's lines.
 bool isSafePackageName(const std::string& name);

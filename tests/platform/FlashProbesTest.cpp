@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "driver/FlashProbes.h"
+#include "platform/FlashProbes.h"
 #include "support/Sandbox.h"
 
 namespace {

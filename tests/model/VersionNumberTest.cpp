@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "database/PackageRecord.h"
-#include "planning/VersionNumber.h"
+#include "model/PackageRecord.h"
+#include "model/VersionNumber.h"
 
 namespace {
 

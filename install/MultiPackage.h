@@ -2,7 +2,7 @@
 // Installing a multi-package stream: a bundle and the member packages it carries.
 #include <string>
 
-#include "planning/StreamInstall.h"
+#include "install/StreamInstall.h"
 
 class InstallContext;
 class FsTransaction;

@@ -1,6 +1,6 @@
 // Carrying out what the planner decided: state files for enabling and
 // disabling, and the removal of everything an uninstalled package left on flash.
-#include "planning/PackageRemoval.h"
+#include "install/PackageRemoval.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +8,7 @@
 
 #include "database/DatabaseWriter.h"
 #include "database/PackageDatabase.h"
-#include "driver/InstallContext.h"
+#include "model/InstallContext.h"
 #include "transaction/FsTransaction.h"
 
 namespace {
@@ -29,9 +29,9 @@ void enablePackages(InstallContext& context, FsTransaction& transaction,
                     const std::vector<PackageRecord*>& list, int verbosity) {
     for (PackageRecord* r : list) {
         const std::string shown = nameWithVersion(*r);
-        if (verbosity != 0) context.setStatus("enabling " + shown + "...");
+        if (verbosity != 0) context.console.setStatus("enabling " + shown + "...");
         markEnabled(*r, transaction);
-        if (verbosity != 0) context.reportInfo("enabled %s", shown.c_str());
+        if (verbosity != 0) context.console.reportInfo("enabled %s", shown.c_str());
     }
 }
 
@@ -40,15 +40,15 @@ void disableOrUninstallPackages(InstallContext& context, FsTransaction& transact
     for (PackageRecord* r : list) {
         const std::string shown = nameWithVersion(*r);
         if (r->pendingAction != kActionUninstall) {
-            if (verbosity != 0) context.setStatus("disabling " + shown + "...");
+            if (verbosity != 0) context.console.setStatus("disabling " + shown + "...");
             markDisabled(*r, transaction);
-            if (verbosity != 0) context.reportInfo("disabled %s", shown.c_str());
+            if (verbosity != 0) context.console.reportInfo("disabled %s", shown.c_str());
             continue;
         }
-        if (verbosity >= 2) context.setStatus("uninstalling " + shown + "...");
+        if (verbosity >= 2) context.console.setStatus("uninstalling " + shown + "...");
         removePackage(*r, transaction);
         std::unique_ptr<PackageRecord> gone = context.release(r);
-        if (verbosity >= 2) context.reportInfo("uninstalled %s", shown.c_str());
+        if (verbosity >= 2) context.console.reportInfo("uninstalled %s", shown.c_str());
     }
 }
 

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 
 // Bits of PackageInfo::flags.
-constexpr uint32_t kFlagBootImage = 1;     // the package carries the boot image
-constexpr uint32_t kFlagNoMetadata = 2;    // no metadata files in the database
+constexpr uint32_t kFlagBootImage = 1;   // the package carries the boot image
+constexpr uint32_t kFlagNoMetadata = 2;  // no metadata files in the database
 
 enum PendingAction : int32_t {
     kActionNone = 0,
@@ -63,3 +63,9 @@ public:
     bool userForced = false;
     PendingAction pendingAction = kActionNone;
 };
+
+// Active once the pending actions are carried out: disabled and to be enabled,
+// or enabled with nothing pending.
+bool willBeActive(const PackageRecord& record);
+// As willBeActive, and also an enabled record marked to be enabled.
+bool keptActiveOrEnabled(const PackageRecord& record);

@@ -1,8 +1,8 @@
-#include "planning/VersionNumber.h"
+#include "model/VersionNumber.h"
 
 #include <cstdio>
 
-#include "database/PackageRecord.h"
+#include "model/PackageRecord.h"
 
 std::string formatVersion(VersionNumber v) {
     unsigned major = v >> 24;
@@ -37,7 +37,9 @@ std::string rangeText(const PackageRange& range) {
     return range.name + "-" + formatVersion(range.min);
 }
 
-bool sameName(const std::string& a, const std::string& b) { return a == b; }
+bool sameName(const std::string& a, const std::string& b) {
+    return a == b;
+}
 
 bool satisfies(const PackageInfo& record, const PackageRange& range) {
     return sameName(record.name, range.name) && record.version >= range.min &&
