@@ -64,7 +64,9 @@ constexpr unsigned long long kTmpfsBytes = 1ull << 30;
 constexpr unsigned long long kExt4ImageBytes = 1ull << 30;
 constexpr int kLoopAttachTries = 8;
 
-std::string directoryOf(const std::string& path) { return path.substr(0, path.rfind('/')); }
+std::string directoryOf(const std::string& path) {
+    return path.substr(0, path.rfind('/'));
+}
 
 const std::string kInstaller = INSTALLER_BINARY;
 const std::string kFloor = directoryOf(INSTALLER_BINARY) + "/InstallFloor";
@@ -236,8 +238,8 @@ bool writeDebianPackage(const std::string& dpkgDeb, const std::string& staging,
         fillIncompressible(data, i + 1);
         if (!writeWholeFile(name, data)) return false;
     }
-    RunResult r = runProgram(dpkgDeb, {"-Zgzip", "-z1", "--root-owner-group", "--build", staging, path},
-                             std::string());
+    RunResult r = runProgram(
+        dpkgDeb, {"-Zgzip", "-z1", "--root-owner-group", "--build", staging, path}, std::string());
     removeTree(staging);
     return r.status == 0 && fileExists(path);
 }
@@ -366,8 +368,7 @@ double median(std::vector<double> values) {
 }
 
 enum Contender { kInstallerRun, kFloorRun, kDpkgRun, kDpkgSafeRun, kContenderCount };
-const char* const kContenderNames[kContenderCount] = {"installer", "floor", "dpkg",
-                                                      "dpkg safe-io"};
+const char* const kContenderNames[kContenderCount] = {"installer", "floor", "dpkg", "dpkg safe-io"};
 
 struct Tools {
     std::string dpkg;
@@ -571,9 +572,9 @@ int main(int argc, char** argv) {
                         row.skipped.c_str());
             continue;
         }
-        std::printf("  %-22s %-6s %-17s %-17s %-17s\n", row.shape.c_str(),
-                    row.fileSystem.c_str(), ratioCell(row, kFloorRun).c_str(),
-                    ratioCell(row, kDpkgRun).c_str(), ratioCell(row, kDpkgSafeRun).c_str());
+        std::printf("  %-22s %-6s %-17s %-17s %-17s\n", row.shape.c_str(), row.fileSystem.c_str(),
+                    ratioCell(row, kFloorRun).c_str(), ratioCell(row, kDpkgRun).c_str(),
+                    ratioCell(row, kDpkgSafeRun).c_str());
     }
 
     for (const Area& a : areas)
