@@ -4,6 +4,7 @@
 // upgrade run or a bundle does.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
+#include <time.h>
 
 #include <cstdio>
 #include <map>
@@ -162,6 +163,50 @@ BENCHMARK(BM_VerifyPackagesOneVerifier)
     ->Repetitions(kRepetitions)
     ->ReportAggregatesOnly(true);
 
+double threadCpuSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// The two ways side by side in every iteration, in alternating order, so that a
+// change of processor speed or of other load on the machine falls on both: the
+// separate benchmarks above run seconds apart.
+void BM_PreparedKeyGain(benchmark::State& state) {
+    const std::string& key = signedPackage().key;
+    const std::vector<std::string>& files = signedPackages(static_cast<size_t>(state.range(0)));
+    double aloneSeconds = 0, sharedSeconds = 0;
+    bool aloneFirst = true;
+    for (auto _ : state) {
+        for (int round = 0; round < 2; ++round) {
+            const bool alone = (round == 0) == aloneFirst;
+            const double start = threadCpuSeconds();
+            SignatureVerifier verifier(keyList(key), 1);
+            for (const std::string& file : files) {
+                bool ok = readAndCheck(file, [&](PartStreambuf& buffer) {
+                    return alone ? SignatureVerifier::verify(buffer, keyList(key), 1)
+                                 : verifier.check(buffer);
+                });
+                if (!ok) {
+                    state.SkipWithError("a signature did not verify");
+                    return;
+                }
+            }
+            (alone ? aloneSeconds : sharedSeconds) += threadCpuSeconds() - start;
+        }
+        aloneFirst = !aloneFirst;
+    }
+    const double checks =
+        static_cast<double>(state.iterations()) * static_cast<double>(files.size());
+    state.counters["alone_us"] = aloneSeconds * 1e6 / checks;
+    state.counters["one_verifier_us"] = sharedSeconds * 1e6 / checks;
+}
+BENCHMARK(BM_PreparedKeyGain)
+    ->Arg(20)
+    ->Arg(100)
+    ->Repetitions(kRepetitions)
+    ->ReportAggregatesOnly(true);
+
 // The part of a check that depends on the key alone.
 void BM_PrepareCurveKey(benchmark::State& state) {
     const auto* key = reinterpret_cast<const uint8_t*>(signedPackage().key.data());
@@ -199,6 +244,7 @@ BENCHMARK(BM_OpenSslX25519)->Repetitions(kRepetitions);
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> secondsPerIteration;
+    std::map<std::string, double> counters;  // "name:counter", medians
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
@@ -209,6 +255,8 @@ public:
                 if (!run.run_name.args.empty()) name += "/" + run.run_name.args;
                 secondsPerIteration[name] =
                     run.cpu_accumulated_time / static_cast<double>(run.iterations);
+                for (const auto& counter : run.counters)
+                    counters[name + ":" + counter.first] = counter.second.value;
             }
         }
     }
@@ -236,6 +284,16 @@ int main(int argc, char** argv) {
             "verifier (%+.1f%%)\n",
             n, alone->second * 1e6 / count, shared->second * 1e6 / count,
             100.0 * (shared->second / alone->second - 1.0));
+    }
+    for (const char* n : {"20", "100"}) {
+        const std::string name = std::string("BM_PreparedKeyGain/") + n;
+        const auto alone = reporter.counters.find(name + ":alone_us");
+        const auto shared = reporter.counters.find(name + ":one_verifier_us");
+        if (alone == reporter.counters.end() || shared == reporter.counters.end()) continue;
+        std::printf(
+            "%s packages, both ways in every iteration: %.1f us CPU each checked alone, %.1f us "
+            "with one verifier (%+.1f%%)\n",
+            n, alone->second, shared->second, 100.0 * (shared->second / alone->second - 1.0));
     }
     const auto prepare = t.find("BM_PrepareCurveKey");
     if (prepare != t.end())
