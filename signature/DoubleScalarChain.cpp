@@ -100,12 +100,25 @@ void chordSums(FieldElement& sumAB, FieldElement& diffAB, const FieldElement& uA
 
 }  // namespace
 
+void prepareCurveKey(PreparedCurveKey& out, const uint8_t key[kCurveKeySize]) {
+    fieldFromBytes(out.u, key);
+    chordSums(out.sumWithBase, out.diffWithBase, out.u);
+}
+
 void doubleScalarMultiple(uint8_t out[kCurveEncodingSize], const uint8_t key[kCurveKeySize],
                           const uint8_t s[kCurveScalarSize], const uint8_t e[kCurveScalarSize]) {
-    FieldElement uA, nine, sumAB, diffAB;
-    fieldFromBytes(uA, key);
+    PreparedCurveKey prepared;
+    prepareCurveKey(prepared, key);
+    doubleScalarMultiple(out, prepared, s, e);
+}
+
+void doubleScalarMultiple(uint8_t out[kCurveEncodingSize], const PreparedCurveKey& key,
+                          const uint8_t s[kCurveScalarSize], const uint8_t e[kCurveScalarSize]) {
+    const FieldElement& uA = key.u;
+    const FieldElement& sumAB = key.sumWithBase;
+    const FieldElement& diffAB = key.diffWithBase;
+    FieldElement nine;
     fieldSet(nine, kBaseU);
-    chordSums(sumAB, diffAB, uA);
 
     uint8_t c[kCurveScalarSize];
     const int c256 = recode(c, s, e);
