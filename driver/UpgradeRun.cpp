@@ -142,6 +142,37 @@ void reenable(InstallContext& context, FsTransaction& transaction,
 
 }  // namespace
 
+namespace {
+
+// Installs one uploaded file into the transaction; on failure the whole
+// upgrade is cancelled.
+UpgradeOutcome installCandidate(InstallContext& context, FsTransaction& transaction,
+                                const PackageFile& candidate, InstallFlags flags,
+                                const UserStateMap& userStates, SignatureVerifier& verifier) {
+    InputFile file(kCandidateBlockSize);
+    bool bootImage = false;
+    bool omitted = false;
+    int result = 1;
+    if (file.open(candidate.path) == OpenResult::Opened)
+        result = installStream(context, transaction, file, flags, userStates, nullptr, nullptr,
+                               &bootImage, &omitted, &verifier);
+    // A file the flash failed to deliver whole: the install may have failed
+    // without a word.
+    if (!file.isOpen() || (result != 0 && file.readError() != 0 && file.readError() != EINTR))
+        context.console.reportError("broken package %s",
+                                    candidate.path.substr(candidate.path.rfind('/') + 1).c_str());
+    if (result != 0) {
+        // One failed package fails the whole upgrade: nothing of it is applied.
+        bool fault = !file.isOpen() || file.readError() != 0 || transaction.writeFailed();
+        transaction.cancel();
+        return fault ? UpgradeOutcome::Failed : UpgradeOutcome::Cancelled;
+    }
+    if (!omitted && candidate.hasImagePart) placeCandidateImage(transaction, candidate, bootImage);
+    return UpgradeOutcome::Staged;
+}
+
+}  // namespace
+
 UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, InstallFlags flags) {
     struct stat st;
     if (stat(kDowngradeMarker, &st) == 0) {
@@ -169,28 +200,12 @@ UpgradeOutcome runUpgrade(InstallContext& context, FsTransaction& transaction, I
 
     if (!candidates.empty()) context.console.reservePostLog();
 
+    // One verifier for every candidate: each key is prepared once per run.
+    SignatureVerifier verifier;
     for (PackageFile* candidate : candidates) {
-        InputFile file(kCandidateBlockSize);
-        bool bootImage = false;
-        bool omitted = false;
-        int result = 1;
-        if (file.open(candidate->path) == OpenResult::Opened)
-            result = installStream(context, transaction, file, flags, userStates, nullptr, nullptr,
-                                   &bootImage, &omitted);
-        // A file the flash failed to deliver whole: the install may have
-        // failed without a word.
-        if (!file.isOpen() || (result != 0 && file.readError() != 0 && file.readError() != EINTR))
-            context.console.reportError(
-                "broken package %s",
-                candidate->path.substr(candidate->path.rfind('/') + 1).c_str());
-        if (result != 0) {
-            // One failed package fails the whole upgrade: nothing of it is applied.
-            bool fault = !file.isOpen() || file.readError() != 0 || transaction.writeFailed();
-            transaction.cancel();
-            return fault ? UpgradeOutcome::Failed : UpgradeOutcome::Cancelled;
-        }
-        if (!omitted && candidate->hasImagePart)
-            placeCandidateImage(transaction, *candidate, bootImage);
+        UpgradeOutcome outcome =
+            installCandidate(context, transaction, *candidate, flags, userStates, verifier);
+        if (outcome != UpgradeOutcome::Staged) return outcome;
     }
 
     reenable(context, transaction, wasEnabled);

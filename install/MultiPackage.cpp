@@ -42,6 +42,7 @@ struct MemberRun {
     InstallFlags flags;
     const UserStateMap& userStates;
     const PackageRange& bundleRef;
+    SignatureVerifier& verifier;
 };
 
 // Installs the members that follow; counts those installed, omitted or already
@@ -53,7 +54,7 @@ bool installMembers(MemberRun& run, std::set<std::string>& oldMembers, int& hand
         bool memberBoot = false;
         PackageInstallResult member =
             installPackage(run.context, run.transaction, run.reader, run.flags, run.userStates,
-                           &run.bundleRef, nullptr, &memberBoot);
+                           &run.bundleRef, nullptr, &memberBoot, run.verifier);
         if (member.outcome == InstallOutcome::Failed) {
             // A damaged member must not let the rest of the bundle pass as
             // installed, nor mark the unread members' old versions for removal.
@@ -89,7 +90,8 @@ std::unique_ptr<PackageRecord> readBundleHeader(InstallContext& context, PartRea
 
 int installMultiPackage(InstallContext& context, FsTransaction& transaction, PartReader& reader,
                         InstallFlags flags, const UserStateMap& userStates,
-                        std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted) {
+                        std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted,
+                        SignatureVerifier& verifier) {
     if (outBootImage) *outBootImage = false;
     std::unique_ptr<PackageRecord> bundle = readBundleHeader(context, reader);
     if (!bundle) return kBundleUnreadable;
@@ -124,7 +126,7 @@ int installMultiPackage(InstallContext& context, FsTransaction& transaction, Par
     if (reader.currentType == kPartDefaultOff) addDefaultOffRecords(context, reader, userStates);
 
     int handled = 0;
-    MemberRun run{context, transaction, reader, flags, userStates, bundleRef};
+    MemberRun run{context, transaction, reader, flags, userStates, bundleRef, verifier};
     if (!installMembers(run, oldMembers, handled, outBootImage)) return kBundleUnreadable;
     // The members must run to the end of the stream as its file header declares
     // it. A stream cut short, or a part where a member header should be, has

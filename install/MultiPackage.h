@@ -17,4 +17,5 @@ enum MultiPackageResult : int {
 
 int installMultiPackage(InstallContext& context, FsTransaction& transaction, PartReader& reader,
                         InstallFlags flags, const UserStateMap& userStates,
-                        std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted);
+                        std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted,
+                        SignatureVerifier& verifier);

@@ -100,16 +100,19 @@ bool bootImageRequested() {
 
 int installStream(InstallContext& context, FsTransaction& transaction, std::istream& stream,
                   InstallFlags flags, const UserStateMap& userStates, std::streambuf* copySink,
-                  std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted) {
+                  std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted,
+                  SignatureVerifier* verifier) {
+    SignatureVerifier ownKeys;
+    SignatureVerifier& keys = verifier != nullptr ? *verifier : ownKeys;
     PartReader reader(stream, true, copySink);
     reader.acceptedTypes.assign(std::begin(kStreamPartTypes), std::end(kStreamPartTypes));
     reader.nextPart();
     if (outOmitted) *outOmitted = false;
     if (reader.currentType == kPartBundleHeader)
         return installMultiPackage(context, transaction, reader, flags, userStates, outDatabaseDir,
-                                   outBootImage, outOmitted);
+                                   outBootImage, outOmitted, keys);
     PackageInstallResult result = installPackage(context, transaction, reader, flags, userStates,
-                                                 nullptr, outDatabaseDir, outBootImage);
+                                                 nullptr, outDatabaseDir, outBootImage, keys);
     if (result.outcome == InstallOutcome::Omitted) {
         // Nothing of an omitted package is placed, its image included.
         if (outDatabaseDir) outDatabaseDir->clear();
@@ -122,7 +125,8 @@ int installStream(InstallContext& context, FsTransaction& transaction, std::istr
 PackageInstallResult installPackage(InstallContext& context, FsTransaction& transaction,
                                     PartReader& reader, InstallFlags flags,
                                     const UserStateMap& userStates, const PackageRange* bundleRef,
-                                    std::string* outDatabaseDir, bool* outBootImage) {
+                                    std::string* outDatabaseDir, bool* outBootImage,
+                                    SignatureVerifier& verifier) {
     PackageInstallResult result;
     bool inBundle = bundleRef != nullptr;
     std::unique_ptr<PackageRecord> record = readHeader(context, reader, bundleRef);
@@ -162,7 +166,7 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
     }
 
     removeReplaced(context, transaction, reader, record->name);
-    if (!installContents(context, *record, transaction, reader)) return result;
+    if (!installContents(context, *record, transaction, reader, verifier)) return result;
 
     bool bootFlag = (record->flags & kFlagBootImage) != 0;
     PackageRecord* installed = context.append(std::move(record));
@@ -176,7 +180,7 @@ PackageInstallResult installPackage(InstallContext& context, FsTransaction& tran
 }
 
 bool installContents(InstallContext& context, PackageRecord& record, FsTransaction& transaction,
-                     PartReader& reader) {
+                     PartReader& reader, SignatureVerifier& verifier) {
     showInstallProgress(context.console, record, reader);
     bool recorded = !reader.isUnrecorded();
     if (recorded && !reclaimDatabaseDir(record, transaction)) return false;
@@ -190,7 +194,7 @@ bool installContents(InstallContext& context, PackageRecord& record, FsTransacti
         reader.nextPart();
     }
 
-    if (reader.currentType != kPartSignature || !SignatureVerifier::verify(reader.partBuffer())) {
+    if (reader.currentType != kPartSignature || !verifier.check(reader.partBuffer())) {
         reportBrokenPackage(context.console, record);
         return false;
     }

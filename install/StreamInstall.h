@@ -8,6 +8,7 @@
 
 #include "model/PackageRecord.h"
 #include "planning/Eligibility.h"
+#include "signature/SignatureVerifier.h"
 #include "transaction/DatabasePaths.h"
 
 class InstallContext;
@@ -39,17 +40,21 @@ struct PackageInstallResult {
 
 // 0 on success (an omitted package counts as success, with *outOmitted set);
 // nonzero on failure: 1 for a single package, the bundle codes otherwise.
+// verifier, when given, is the run's: its keys are prepared once for all the
+// packages it checks.
 int installStream(InstallContext& context, FsTransaction& transaction, std::istream& stream,
                   InstallFlags flags, const UserStateMap& userStates, std::streambuf* copySink,
-                  std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted = nullptr);
+                  std::string* outDatabaseDir, bool* outBootImage, bool* outOmitted = nullptr,
+                  SignatureVerifier* verifier = nullptr);
 
 PackageInstallResult installPackage(InstallContext& context, FsTransaction& transaction,
                                     PartReader& reader, InstallFlags flags,
                                     const UserStateMap& userStates, const PackageRange* bundleRef,
-                                    std::string* outDatabaseDir, bool* outBootImage);
+                                    std::string* outDatabaseDir, bool* outBootImage,
+                                    SignatureVerifier& verifier);
 
 bool installContents(InstallContext& context, PackageRecord& record, FsTransaction& transaction,
-                     PartReader& reader);
+                     PartReader& reader, SignatureVerifier& verifier);
 
 // Whether the copy of the stream (when there is one) holds everything read so
 // far; reports the record's failure when it does not.
