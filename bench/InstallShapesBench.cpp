@@ -473,44 +473,26 @@ std::string ratioCell(const Row& row, Contender who) {
     return cell;
 }
 
-}  // namespace
+struct Area {
+    const char* name;
+    std::string dir;
+    std::string skipped;
+};
 
-int main(int argc, char** argv) {
-    int pairs = argc > 1 ? std::atoi(argv[1]) : kDefaultPairs;
-    if (pairs < 1) {
-        std::fprintf(stderr, "usage: InstallShapesBench [pairs]\n");
-        return 2;
-    }
+bool programsPresent() {
     for (const std::string& program : {kInstaller, kFloor}) {
         if (access(program.c_str(), X_OK) != 0) {
             std::fprintf(stderr, "missing %s: build the installer and InstallFloor targets\n",
                          program.c_str());
-            return 1;
+            return false;
         }
     }
-    Tools tools;
-    tools.dpkg = findProgram("dpkg");
-    tools.dpkgDeb = findProgram("dpkg-deb");
-    tools.mkfs = findProgram("mkfs.ext4");
-    std::string noDpkg;
-    if (tools.dpkg.empty() || tools.dpkgDeb.empty())
-        noDpkg = "dpkg or dpkg-deb not found (apt-get install dpkg)";
+    return true;
+}
 
-    char pattern[] = "/tmp/install-shapes-bench-XXXXXX";
-    if (!mkdtemp(pattern)) {
-        std::fprintf(stderr, "no scratch directory: %s\n", std::strerror(errno));
-        return 1;
-    }
-    const std::string scratch = pattern;
-    const std::string sources = scratch + "/sources";
-    makeDirs(sources);
-
-    struct Area {
-        const char* name;
-        std::string dir;
-        std::string skipped;
-    };
-    Area areas[] = {{"tmpfs", scratch + "/tmpfs", ""}, {"ext4", scratch + "/ext4", ""}};
+// Mounts tmpfs and ext4 in a private namespace; an area that cannot be had says
+// why in skipped.
+void prepareAreas(Area (&areas)[2], const std::string& scratch, const Tools& tools) {
     std::string why;
     if (!makePrivateMountNamespace(why)) {
         for (Area& a : areas) a.skipped = "mounting refused: " + why;
@@ -523,51 +505,48 @@ int main(int argc, char** argv) {
         std::printf("%s: %s\n", a.name,
                     a.skipped.empty() ? ("mounted at " + a.dir).c_str()
                                       : ("skipped (" + a.skipped + ")").c_str());
-    if (!noDpkg.empty()) std::printf("dpkg: skipped (%s)\n", noDpkg.c_str());
-    std::printf("pairs per case: %d\n", pairs);
-    std::fflush(stdout);
+}
 
-    std::vector<Row> rows;
-    int failures = 0;
-    const bool anyArea = areas[0].skipped.empty() || areas[1].skipped.empty();
-    for (const Shape& shape : kShapes) {
-        const std::string package = sources + "/" + shape.slug + ".npk";
-        const std::string deb = sources + "/" + shape.slug + ".deb";
-        if (!anyArea) {
-            for (const Area& area : areas) {
-                Row row;
-                row.shape = shape.label;
-                row.fileSystem = area.name;
-                row.skipped = area.skipped;
-                rows.push_back(std::move(row));
-            }
-            continue;
-        }
-        if (!writeInstallerPackage(package, shape)) {
-            std::fprintf(stderr, "could not write the package for %s\n", shape.label);
-            ++failures;
-            continue;
-        }
-        std::string debSkipped = noDpkg;
-        if (debSkipped.empty() &&
-            !writeDebianPackage(tools.dpkgDeb, sources + "/staging", deb, shape))
-            debSkipped = "dpkg-deb --build failed";
-        if (!debSkipped.empty() && noDpkg.empty())
-            std::printf("%s: dpkg skipped (%s)\n", shape.label, debSkipped.c_str());
-        for (const Area& area : areas) {
-            Row row;
-            row.shape = shape.label;
-            row.fileSystem = area.name;
-            row.skipped = area.skipped;
-            if (row.skipped.empty())
-                failures +=
-                    measure(row, pairs, tools, debSkipped.empty(), area.dir, package, deb, shape);
-            rows.push_back(std::move(row));
-        }
-        unlink(package.c_str());
-        unlink(deb.c_str());
+Row emptyRow(const Shape& shape, const Area& area) {
+    Row row;
+    row.shape = shape.label;
+    row.fileSystem = area.name;
+    row.skipped = area.skipped;
+    return row;
+}
+
+// Measures one shape on every area; the number of failed pairs.
+int runShape(const Shape& shape, const Area (&areas)[2], const Tools& tools,
+             const std::string& sources, const std::string& noDpkg, int pairs,
+             std::vector<Row>& rows) {
+    const std::string package = sources + "/" + shape.slug + ".npk";
+    const std::string deb = sources + "/" + shape.slug + ".deb";
+    if (!areas[0].skipped.empty() && !areas[1].skipped.empty()) {
+        for (const Area& area : areas) rows.push_back(emptyRow(shape, area));
+        return 0;
     }
+    if (!writeInstallerPackage(package, shape)) {
+        std::fprintf(stderr, "could not write the package for %s\n", shape.label);
+        return 1;
+    }
+    std::string debSkipped = noDpkg;
+    if (debSkipped.empty() && !writeDebianPackage(tools.dpkgDeb, sources + "/staging", deb, shape))
+        debSkipped = "dpkg-deb --build failed";
+    if (!debSkipped.empty() && noDpkg.empty())
+        std::printf("%s: dpkg skipped (%s)\n", shape.label, debSkipped.c_str());
+    int failures = 0;
+    for (const Area& area : areas) {
+        Row row = emptyRow(shape, area);
+        if (row.skipped.empty())
+            failures += measure(row, pairs, tools, debSkipped.empty(), area.dir, package, deb, shape);
+        rows.push_back(std::move(row));
+    }
+    unlink(package.c_str());
+    unlink(deb.c_str());
+    return failures;
+}
 
+void printResults(const std::vector<Row>& rows) {
     std::printf("\nmedian seconds (wall / cpu):\n");
     for (const Row& row : rows) {
         if (!row.skipped.empty() || row.wall[kInstallerRun].empty()) continue;
@@ -592,6 +571,44 @@ int main(int argc, char** argv) {
                     ratioCell(row, kFloorRun).c_str(), ratioCell(row, kDpkgRun).c_str(),
                     ratioCell(row, kDpkgSafeRun).c_str());
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int pairs = argc > 1 ? std::atoi(argv[1]) : kDefaultPairs;
+    if (pairs < 1) {
+        std::fprintf(stderr, "usage: InstallShapesBench [pairs]\n");
+        return 2;
+    }
+    if (!programsPresent()) return 1;
+    Tools tools;
+    tools.dpkg = findProgram("dpkg");
+    tools.dpkgDeb = findProgram("dpkg-deb");
+    tools.mkfs = findProgram("mkfs.ext4");
+    std::string noDpkg;
+    if (tools.dpkg.empty() || tools.dpkgDeb.empty())
+        noDpkg = "dpkg or dpkg-deb not found (apt-get install dpkg)";
+
+    char pattern[] = "/tmp/install-shapes-bench-XXXXXX";
+    if (!mkdtemp(pattern)) {
+        std::fprintf(stderr, "no scratch directory: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const std::string scratch = pattern;
+    const std::string sources = scratch + "/sources";
+    makeDirs(sources);
+    Area areas[] = {{"tmpfs", scratch + "/tmpfs", ""}, {"ext4", scratch + "/ext4", ""}};
+    prepareAreas(areas, scratch, tools);
+    if (!noDpkg.empty()) std::printf("dpkg: skipped (%s)\n", noDpkg.c_str());
+    std::printf("pairs per case: %d\n", pairs);
+    std::fflush(stdout);
+
+    std::vector<Row> rows;
+    int failures = 0;
+    for (const Shape& shape : kShapes)
+        failures += runShape(shape, areas, tools, sources, noDpkg, pairs, rows);
+    printResults(rows);
 
     for (const Area& a : areas)
         if (a.skipped.empty() && umount2(a.dir.c_str(), MNT_DETACH) != 0)
