@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "ChildExec.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 
@@ -66,20 +67,7 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
                const std::string& inputPath) {
     pid_t pid = fork();
     if (pid < 0) return -1;
-    if (pid == 0) {
-        int in = open(inputPath.empty() ? "/dev/null" : inputPath.c_str(), O_RDONLY);
-        int out = open("/dev/null", O_WRONLY);
-        if (in < 0 || out < 0) _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(out, 2);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    if (pid == 0) bench::execWithInput(program, args, inputPath, false);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return -1;
