@@ -46,7 +46,7 @@
 #include <vector>
 
 #include "support/Sandbox.h"
-#include "ChildExec.h"
+#include "BenchSupport.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 
@@ -88,24 +88,6 @@ std::string memberName(size_t i) {
     return "data/d" + std::to_string(i % 20) + "/f" + std::to_string(i);
 }
 
-// Pseudo-random bytes: deflate cannot shrink them. The same seed gives the same
-// bytes to the installer's package and to the .deb.
-void fillIncompressible(std::string& bytes, uint64_t seed) {
-    uint64_t x = seed * 0x9E3779B97F4A7C15ull | 1u;
-    for (size_t at = 0; at < bytes.size(); at += sizeof x) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&bytes[at], &x, std::min(sizeof x, bytes.size() - at));
-    }
-}
-
-double now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 double childCpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
@@ -129,15 +111,15 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
                      const std::string& inputPath) {
     RunResult result;
     double cpuBefore = childCpuSeconds();
-    double start = now();
+    double start = bench::now();
     pid_t pid = fork();
     if (pid < 0) return result;
-    if (pid == 0) bench::execWithInput(program, args, inputPath, true);
+    if (pid == 0) bench::execWithInput(program, args, inputPath, {true, false, false});
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return result;
     }
-    result.wall = now() - start;
+    result.wall = bench::now() - start;
     result.cpu = childCpuSeconds() - cpuBefore;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
@@ -191,7 +173,7 @@ bool writeInstallerPackage(const std::string& path, const Shape& shape) {
             pkgwriter::ContainerFile f;
             f.name = memberName(i);
             f.data.resize(shape.fileBytes);
-            fillIncompressible(f.data, i + 1);
+            bench::fillIncompressible(f.data, i + 1);
             recipe.files.push_back(std::move(f));
         }
         std::string key = pkgsign::developmentSecretKey();
@@ -220,7 +202,7 @@ bool writeDebianPackage(const std::string& dpkgDeb, const std::string& staging,
     for (size_t i = 0; i < shape.fileCount; ++i) {
         std::string name = staging + "/" + memberName(i);
         makeDirs(directoryOf(name));
-        fillIncompressible(data, i + 1);
+        bench::fillIncompressible(data, i + 1);
         if (!writeWholeFile(name, data)) return false;
     }
     RunResult r = runProgram(

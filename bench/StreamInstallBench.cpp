@@ -41,6 +41,7 @@
 #include <vector>
 
 #include "support/Sandbox.h"
+#include "BenchSupport.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 
@@ -68,23 +69,6 @@ std::string directoryOf(const std::string& path) {
 const std::string kInstaller = INSTALLER_BINARY;
 const std::string kFloor = directoryOf(INSTALLER_BINARY) + "/InstallFloor";
 
-double now() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-// Pseudo-random bytes: deflate cannot shrink them.
-void fillIncompressible(std::string& bytes, uint64_t seed) {
-    uint64_t x = seed * 0x9E3779B97F4A7C15ull | 1u;
-    for (size_t at = 0; at < bytes.size(); at += sizeof x) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&bytes[at], &x, std::min(sizeof x, bytes.size() - at));
-    }
-}
-
 // Written in a child process, so that this process never holds a package and
 // the programs it starts do not inherit a large memory image.
 bool writePackageFile(const std::string& path, const std::string& name, size_t totalBytes,
@@ -103,7 +87,7 @@ bool writePackageFile(const std::string& path, const std::string& name, size_t t
             pkgwriter::ContainerFile f;
             f.name = "data/d" + std::to_string(i % 20) + "/f" + std::to_string(i);
             f.data.resize(each);
-            fillIncompressible(f.data, i + 1);
+            bench::fillIncompressible(f.data, i + 1);
             recipe.files.push_back(std::move(f));
         }
         std::string key = pkgsign::developmentSecretKey();
@@ -147,24 +131,9 @@ long readPeakKiB(pid_t pid) {
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& inputPath, bool traceExit) {
     RunResult result;
-    double start = now();
+    double start = bench::now();
     pid_t pid = fork();
-    if (pid == 0) {
-        int in = open(inputPath.c_str(), O_RDONLY);
-        int out = open("/dev/null", O_WRONLY);
-        if (in < 0 || out < 0) _exit(126);
-        dup2(in, 0);
-        dup2(out, 1);
-        close(in);
-        close(out);
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        if (traceExit && ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(125);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    if (pid == 0) bench::execWithInput(program, args, inputPath, {false, true, traceExit});
     int status = 0;
     rusage usage{};
     bool traced = false;
@@ -187,7 +156,7 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
             ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<long>(signal)));
         }
     }
-    result.seconds = now() - start;
+    result.seconds = bench::now() - start;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.maxRssKiB = usage.ru_maxrss;
     result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +

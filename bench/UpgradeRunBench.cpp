@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "ChildExec.h"
+#include "BenchSupport.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 
@@ -67,7 +67,7 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
                const std::string& inputPath) {
     pid_t pid = fork();
     if (pid < 0) return -1;
-    if (pid == 0) bench::execWithInput(program, args, inputPath, false);
+    if (pid == 0) bench::execWithInput(program, args, inputPath);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0) {
         if (errno != EINTR) return -1;
