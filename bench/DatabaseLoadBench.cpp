@@ -17,7 +17,7 @@
 
 #include "database/PackageDatabase.h"
 #include "model/InstallContext.h"
-#include "support/Sandbox.h"
+#include "tools/harness/Sandbox.h"
 #include "tools/PackageWriter.h"
 
 namespace {

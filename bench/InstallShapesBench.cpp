@@ -45,7 +45,7 @@
 #include <string>
 #include <vector>
 
-#include "support/Sandbox.h"
+#include "tools/harness/Sandbox.h"
 #include "BenchSupport.h"
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"

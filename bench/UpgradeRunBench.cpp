@@ -27,7 +27,7 @@
 #include "tools/PackageWriter.h"
 #include "tools/Signer.h"
 
-#include "support/Sandbox.h"
+#include "tools/harness/Sandbox.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "support/ProcessRunner.h"
+#include "tools/harness/ProcessRunner.h"
 #include "support/Sandbox.h"
 #include "tools/Pkgtool.h"
 

@@ -1,4 +1,4 @@
-#include "support/ProcessRunner.h"
+#include "tools/harness/ProcessRunner.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "e2e/RouterRoot.h"
+#include "tools/harness/RouterRoot.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
