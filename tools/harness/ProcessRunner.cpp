@@ -62,6 +62,8 @@ ProcessResult runProgram(const std::string& program, const std::vector<std::stri
             (void)!write(2, message.data(), message.size());
             _exit(126);
         }
+        if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
+            _exit(126);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));

@@ -21,6 +21,8 @@ struct ProcessOptions {
     // When set, the child changes root here before running program (a path
     // inside that root).
     std::string chrootDirectory;
+    // When set (and no chrootDirectory), the child starts in this directory.
+    std::string workingDirectory;
     int timeoutSeconds = 120;
     // Standard output is read up to this many bytes, then its pipe is closed,
     // as a reader such as "head -c" does.
