@@ -16,15 +16,13 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
+#include "tools/harness/RouterTree.h"
 
 namespace fuzzsupport {
 
 namespace {
 
-const char* const kBaseDirectories[] = {"/flash/var/pdb", "/ram", "/rw"};
 constexpr const char* kMemoryDirectory = "/dev/shm";
-// "tmp" and the six characters mkstemp fills in
-constexpr size_t kTemporaryNameSize = 9;
 const char* const kPathFlags[] = {"-artifact_prefix=", "-exact_artifact_path=", "-dict="};
 
 // First path components inside the root that hold mounts; never listed or removed.
@@ -206,7 +204,7 @@ void resetRoot() {
     for (const std::string& name : entriesOf("/")) {
         if (!isReserved("/", name)) removeOnRoot("/" + name);
     }
-    for (const char* directory : kBaseDirectories) makeDirs(directory);
+    for (const std::string& directory : harness::routerBaseDirectories()) makeDirs(directory);
 }
 
 std::string treeListing() {
@@ -226,8 +224,7 @@ std::string temporaryFiles() {
         if (line[0] != 'f') continue;
         std::string path = line.substr(2, line.rfind(' ') - 2);
         std::string name = path.substr(path.rfind('/') + 1);
-        if (name.size() == kTemporaryNameSize && name.compare(0, 3, "tmp") == 0)
-            found += path + "\n";
+        if (harness::isTemporaryName(name)) found += path + "\n";
     }
     return found;
 }

@@ -41,8 +41,7 @@ void enterPrivateRoot(int* argc, char*** argv);
 void resetRoot();
 // Sorted "type path size" lines of every entry below "/" but the mounted paths.
 std::string treeListing();
-// Files below "/" named like the installer's temporary files ("tmp" and six
-// characters), one per line.
+// Files below "/" named like the installer's staged files, one per line.
 std::string temporaryFiles();
 
 }  // namespace fuzzsupport

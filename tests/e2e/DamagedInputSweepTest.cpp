@@ -20,6 +20,7 @@
 
 #include "e2e/RouterRoot.h"
 #include "platform/ByteOrder.h"
+#include "tools/harness/RouterTree.h"
 
 namespace {
 
@@ -90,7 +91,7 @@ public:
         setupOk_ = setup.status == 0 && setup.err.empty();
         setupReport_ = "status " + std::to_string(setup.status) + "\n" + setup.out + setup.err;
         unlink(root_.at(kPostLogPath).c_str());
-        for (const std::string& dir : e2e::routerDirectories())
+        for (const std::string& dir : harness::routerDirectories())
             e2e::copyTree(root_.at(dir), saved_.path() + dir);
         pristine_ = e2e::routerListing(root_);
     }

@@ -71,7 +71,7 @@ std::vector<LoggedCall> readCallLog(const std::string& path) {
 }
 
 SavedTree::SavedTree(const RouterRoot& root) {
-    for (const std::string& dir : routerDirectories()) copyTree(root.at(dir), saved_.path() + dir);
+    for (const std::string& dir : harness::routerDirectories()) copyTree(root.at(dir), saved_.path() + dir);
 }
 
 void SavedTree::restoreInto(const RouterRoot& root) const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "e2e/RouterRoot.h"
+#include "tools/harness/RouterTree.h"
 
 namespace e2e {
 

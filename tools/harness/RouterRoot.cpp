@@ -9,11 +9,12 @@
 
 #include "platform/ByteOrder.h"
 #include "tools/Signer.h"
+#include "tools/harness/RouterTree.h"
 
 namespace e2e {
 
 RouterRoot::RouterRoot() {
-    for (const char* d : {"/flash/var/pdb", "/ram", "/rw"}) testsupport::makeDirs(at(d));
+    for (const std::string& d : harness::routerBaseDirectories()) testsupport::makeDirs(at(d));
 }
 
 testsupport::ProcessResult RouterRoot::run(const std::vector<std::string>& args,
@@ -71,17 +72,6 @@ std::string RouterRoot::listingWithoutPostLog() const {
     return kept;
 }
 
-// The names the installer gives its scratch files: "tmp" and six characters, a
-// copy's target name, a dot and six characters, the record of them, and the
-// lock file that a killed run leaves.
-static bool isScratchName(const std::string& name) {
-    if (name == ".temporaries" || name == ".temporaries.new" || name == "installer.lock")
-        return true;
-    if (name.size() == 9 && name.compare(0, 3, "tmp") == 0) return true;
-    return name.size() > 8 && name[name.size() - 7] == '.' &&
-           std::all_of(name.end() - 6, name.end(), [](unsigned char c) { return std::isalnum(c); });
-}
-
 static void findTemporaries(const std::string& root, const std::string& relative,
                             std::vector<std::string>& found) {
     DIR* d = opendir((root + relative).c_str());
@@ -94,7 +84,7 @@ static void findTemporaries(const std::string& root, const std::string& relative
         if (lstat((root + rel).c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode))
             findTemporaries(root, rel, found);
-        else if (isScratchName(name))
+        else if (harness::isScratchName(name))
             found.push_back(rel);
     }
     closedir(d);
@@ -324,14 +314,9 @@ void copyTree(const std::string& from, const std::string& to) {
     }
 }
 
-const std::vector<std::string>& routerDirectories() {
-    static const std::vector<std::string> dirs = {"/flash", "/ram", "/rw"};
-    return dirs;
-}
-
 std::string routerListing(const RouterRoot& root) {
     std::string kept;
-    for (const std::string& dir : routerDirectories()) {
+    for (const std::string& dir : harness::routerDirectories()) {
         std::istringstream lines(testsupport::treeListing(root.at(dir)));
         std::string line;
         while (std::getline(lines, line)) {
@@ -343,7 +328,7 @@ std::string routerListing(const RouterRoot& root) {
 }
 
 void restoreRouterTree(const RouterRoot& root, const std::string& savedRoot) {
-    for (const std::string& dir : routerDirectories()) {
+    for (const std::string& dir : harness::routerDirectories()) {
         testsupport::removeTree(root.at(dir));
         copyTree(savedRoot + dir, root.at(dir));
     }

@@ -112,9 +112,6 @@ bool sanitizedBuild();
 // permission bits and link texts.
 void copyTree(const std::string& from, const std::string& to);
 
-// The router's own directories, which the installer reads and changes.
-const std::vector<std::string>& routerDirectories();
-
 // Listing of the router's directories, without the post-log: what a run of the
 // installer may change. Files copied into the root to run a program there
 // (libraries, the loader) are not part of it.
