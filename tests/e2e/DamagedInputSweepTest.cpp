@@ -17,10 +17,10 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 
-#include "e2e/RouterRoot.h"
+#include "e2e/FaultHarness.h"
 #include "platform/ByteOrder.h"
-#include "tools/harness/RouterTree.h"
 
 namespace {
 
@@ -85,14 +85,12 @@ std::vector<Damage> damagedVariants(const std::string& input, bool oneKindPerOff
 class SweepRoot {
 public:
     explicit SweepRoot(const std::string& earlierVersion) {
-        for (const char* dir : {"/flash/boot", "/flash/rw/pckg"})
-            testsupport::makeDirs(root_.at(dir));
+        for (const char* dir : {"/flash/boot", "/flash/rw/pckg"}) testsupport::makeDirs(root_.at(dir));
         testsupport::ProcessResult setup = run(Route::StandardInput, earlierVersion);
         setupOk_ = setup.status == 0 && setup.err.empty();
-        setupReport_ = "status " + std::to_string(setup.status) + "\n" + setup.out + setup.err;
+        setupReport_ = e2e::report(setup);
         unlink(root_.at(kPostLogPath).c_str());
-        for (const std::string& dir : harness::routerDirectories())
-            e2e::copyTree(root_.at(dir), saved_.path() + dir);
+        saved_ = std::make_unique<e2e::SavedTree>(root_);
         pristine_ = e2e::routerListing(root_);
     }
 
@@ -102,17 +100,10 @@ public:
     const std::string& pristine() const { return pristine_; }
 
     testsupport::ProcessResult run(Route route, const std::string& input) const {
-        testsupport::ProcessOptions options;
-        options.environment = e2e::withSanitizerOptions({});
-        options.timeoutSeconds = kRunTimeoutSeconds;
-        std::vector<std::string> args = {"-r", root_.path()};
-        if (route == Route::StandardInput) {
-            args.push_back("-");
-            options.input = input;
-        } else {
-            root_.write(kUploadPath, input);
-        }
-        return testsupport::runProgram(INSTALLER_BINARY, args, options);
+        if (route == Route::Upload) root_.write(kUploadPath, input);
+        return e2e::runOutside(root_, route == Route::StandardInput ? std::vector<std::string>{"-"}
+                                                                    : std::vector<std::string>{},
+                               route == Route::StandardInput ? input : "", {}, kRunTimeoutSeconds);
     }
 
     // The listing after a run, once the run's own traces that every run may
@@ -124,11 +115,11 @@ public:
         return e2e::routerListing(root_);
     }
 
-    void restore() const { e2e::restoreRouterTree(root_, saved_.path()); }
+    void restore() const { saved_->restoreInto(root_); }
 
 private:
     RouterRoot root_;
-    testsupport::TempDir saved_;
+    std::unique_ptr<e2e::SavedTree> saved_;
     std::string pristine_;
     bool setupOk_ = false;
     std::string setupReport_;
