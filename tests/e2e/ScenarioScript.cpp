@@ -2,6 +2,7 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -151,6 +152,11 @@ private:
     void runInside(const Words& words);
     void runPkgtool(const Words& words);
     void tree(const Words& words);
+    void flip(const Words& words);
+    void changeMode(const Words& words);
+    void makeSymlink(const Words& words);
+    void fill(const Words& words);
+    void setProgress(const Words& words) { progressShown_ = words.at(1) == "on"; }
     pkgwriter::PackageRecipe& package() { return packages_.at(current_); }
 
     std::string* skip_;
@@ -161,6 +167,7 @@ private:
     std::map<std::string, std::string> built_;
     std::string current_;
     std::vector<std::string> mounts_;
+    bool progressShown_ = true;
 };
 
 void Scenario::perform(const std::string& line) {
@@ -173,6 +180,12 @@ void Scenario::perform(const std::string& line) {
         {"pkgtool", &Scenario::runPkgtool},     {"tree", &Scenario::tree},
         {"depends", &Scenario::addRange},       {"provides", &Scenario::addRange},
         {"conflicts", &Scenario::addRange}};
+    // Work files, damaged packages, full file systems, quieter transcripts.
+    static const std::map<std::string, void (Scenario::*)(const Words&)> kMore = {
+        {"flip", &Scenario::flip},           {"chmod", &Scenario::changeMode},
+        {"symlink", &Scenario::makeSymlink}, {"fill", &Scenario::fill},
+        {"progress", &Scenario::setProgress}};
+    if (auto it = kMore.find(verb); it != kMore.end()) return (this->*it->second)(words);
     if (auto it = kPlain.find(verb); it != kPlain.end()) return (this->*it->second)(words);
     if (verb == "write") return writeFile(words, line);
     if (verb == "mkdir") return testsupport::makeDirs(hostPath(words.at(1)));
@@ -194,6 +207,12 @@ void Scenario::definePackage(const Words& words) {
     if (o.count("flags")) recipe.flags = std::stoul(o["flags"], nullptr, 0);
     if (o.count("image")) recipe.imagePart = unescapeText(o["image"]);
     if (o.count("level")) recipe.compressionLevel = std::stoi(o["level"]);
+    if (o.count("note")) recipe.note = unescapeText(o["note"]);
+    if (o.count("bigimage")) {
+        const std::string& sizeAndSeed = o["bigimage"];
+        recipe.imagePart = incompressibleBytes(
+            std::stoul(sizeAndSeed), std::stoul(sizeAndSeed.substr(sizeAndSeed.find(':') + 1)));
+    }
     recipe.unrecorded = o.count("unrecorded") != 0;
     current_ = words.at(1);
     packages_[current_] = recipe;
@@ -264,6 +283,9 @@ void Scenario::addInstalled(const Words& words) {
 }
 
 std::string Scenario::bytesOf(const std::string& id) {
+    // A work file is read anew each time, and remembered so that a tree shows
+    // a copy of it by its name.
+    if (id[0] == '@') return built_[id] = testsupport::readFile(hostPath(id));
     auto it = built_.find(id);
     if (it != built_.end()) return it->second;
     std::string bytes = packages_.count(id) ? signedPackage(packages_.at(id))
@@ -320,7 +342,8 @@ std::vector<std::string> displayLines(const std::string& out) {
 }
 
 void Scenario::emitOutput(const testsupport::ProcessResult& result) {
-    for (const std::string& line : displayLines(result.out)) emit(maskScratchNames(line));
+    for (const std::string& line : displayLines(result.out))
+        if (progressShown_ || line.rfind("~ ", 0) != 0) emit(maskScratchNames(line));
     for (const std::string& line : displayLines(result.err)) emit("! " + maskScratchNames(line));
     emit("exit " + std::to_string(result.status) + (result.timedOut ? " (timed out)" : ""));
 }
@@ -333,7 +356,7 @@ void Scenario::run(const Words& words) {
         const std::string& w = words[i];
         if (w == "<") {
             const std::string& from = words.at(++i);
-            input = from[0] == '@' ? testsupport::readFile(hostPath(from)) : bytesOf(from);
+            input = bytesOf(from);
         } else if (args.empty() && w.find('=') != std::string::npos) {
             env[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
         } else {
@@ -403,6 +426,49 @@ void Scenario::tree(const Words& words) {
         }
         if (entries.empty()) emitEntry(top);
     }
+}
+
+// Where member n (from 1) of a bundle file ends: at the header part of the
+// next member, or at the end of the file.
+size_t memberEnd(const std::string& bundle, size_t n) {
+    size_t at = kFileHeaderSize, headers = 0;
+    for (const pkgwriter::Part& part : splitParts(bundle)) {
+        if (part.type == kPartHeader && ++headers == n + 2) return at;
+        at += kPartHeaderSize + part.payload.size();
+    }
+    return at;
+}
+
+void Scenario::flip(const Words& words) {
+    const std::string& id = words.at(1);
+    std::string bytes = bytesOf(id);
+    auto o = options(words, 4);
+    size_t end = o.count("member") ? memberEnd(bytes, std::stoul(o["member"])) : bytes.size();
+    bytes.at(end - std::stoul(words.at(2))) ^=
+        static_cast<char>(std::stoul(words.at(3), nullptr, 0));
+    if (id[0] == '@') testsupport::writeFile(hostPath(id), bytes);
+    built_[id] = bytes;
+}
+
+void Scenario::changeMode(const Words& words) {
+    ::chmod(hostPath(words.at(1)).c_str(),
+            static_cast<mode_t>(std::stoul(words.at(2), nullptr, 8)));
+}
+
+void Scenario::makeSymlink(const Words& words) {
+    testsupport::makeDirs(hostPath(words.at(1)).substr(0, hostPath(words.at(1)).rfind('/')));
+    if (::symlink(words.at(2).c_str(), hostPath(words.at(1)).c_str()) != 0)
+        throw std::runtime_error("symlink refused: " + words.at(1));
+}
+
+void Scenario::fill(const Words& words) {
+    std::string host = hostPath(words.at(1));
+    struct statfs fs;
+    if (statfs(host.substr(0, host.rfind('/')).c_str(), &fs) != 0)
+        throw std::runtime_error("statfs refused: " + words.at(1));
+    size_t room = static_cast<size_t>(fs.f_bfree) * static_cast<size_t>(fs.f_bsize);
+    size_t keep = std::stoul(words.at(2));
+    testsupport::writeFile(host, std::string(room > keep ? room - keep : 0, 'f'));
 }
 
 }  // namespace

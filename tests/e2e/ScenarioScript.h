@@ -8,7 +8,8 @@
 // Directives (TEXT is the rest of the line, with C escapes \n \r \t \e \\ \xHH):
 //   package ID NAME VERSION [build=N] [arch=A] [flags=N] [unrecorded] [bare]
 //           [image=TEXT-WITHOUT-SPACES] [level=N]   a signed package; "bare" has
-//                                               no "opt/NAME/README" file
+//           [bigimage=SIZE:SEED] [note=TEXT]    no "opt/NAME/README" file; bigimage
+//                                               is an image part of random bytes
 //   file PATH MODE TEXT | bigfile PATH SIZE SEED | dir PATH | link PATH TARGET
 //   depends NAME MIN MAX | provides NAME MIN MAX PRECEDENCE | conflicts NAME MIN MAX
 //                                               add to the last package or bundle
@@ -22,6 +23,15 @@
 //   pkgtool ARGS...                             in the work folder; $KEY is the
 //                                               development secret key file
 //   tree [PATH...]                              the router's folders, or PATHs
+//   flip ID BACK MASK [member=N]                XORs MASK into the byte BACK bytes
+//                                               before the end of package ID (or
+//                                               @FILE), or of its member N (from 1)
+//   chmod PATH MODE | symlink PATH TARGET       for trees that pkgtool packs
+//   fill PATH FREE                              PATH, a file, takes all but FREE
+//                                               bytes of its file system's room
+//   progress off|on                             whether the status line's redraws
+//                                               show in the transcript (on at first)
+// An ID "@FILE" (in write, run, flip) stands for a file of the work folder.
 #include <string>
 
 namespace e2e {
