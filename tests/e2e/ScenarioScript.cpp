@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -78,6 +79,7 @@ std::string restAfter(const std::string& line, size_t n) {
 
 VersionNumber version(const std::string& text) {
     VersionNumber v = 0;
+    if (text.rfind("0x", 0) == 0) return static_cast<VersionNumber>(std::stoul(text, nullptr, 16));
     if (text != "0" && !pkgtool::parseVersionText(text, v)) throw std::runtime_error("bad version " + text);
     return v;
 }
@@ -148,9 +150,14 @@ private:
     void writeFile(const Words& words, const std::string& line);
     void mount(const Words& words);
     void run(const Words& words);
+    void runSorted(const Words& words);
+    testsupport::ProcessResult execute(const Words& words);
+    void showLines(const Words& words);
+    void progress(const Words& words) { showStatus_ = words.at(1) != "off"; }
     void runInside(const Words& words);
     void runPkgtool(const Words& words);
     void tree(const Words& words);
+    void sortScratchLines(size_t start);
     pkgwriter::PackageRecipe& package() { return packages_.at(current_); }
 
     std::string* skip_;
@@ -159,6 +166,8 @@ private:
     std::map<std::string, pkgwriter::PackageRecipe> packages_;
     std::map<std::string, pkgwriter::BundleRecipe> bundles_;
     std::map<std::string, std::string> built_;
+    std::set<std::string> unsigned_;
+    bool showStatus_ = true;
     std::string current_;
     std::vector<std::string> mounts_;
 };
@@ -172,11 +181,12 @@ void Scenario::perform(const std::string& line) {
         {"run", &Scenario::run},                {"inside", &Scenario::runInside},
         {"pkgtool", &Scenario::runPkgtool},     {"tree", &Scenario::tree},
         {"depends", &Scenario::addRange},       {"provides", &Scenario::addRange},
-        {"conflicts", &Scenario::addRange}};
+        {"conflicts", &Scenario::addRange},     {"sorted", &Scenario::runSorted},
+        {"cat", &Scenario::showLines},          {"progress", &Scenario::progress}};
     if (auto it = kPlain.find(verb); it != kPlain.end()) return (this->*it->second)(words);
     if (verb == "write") return writeFile(words, line);
     if (verb == "mkdir") return testsupport::makeDirs(hostPath(words.at(1)));
-    if (verb == "remove") return testsupport::removeTree(hostPath(words.at(1)));
+    if (verb == "remove") return testsupport::removeTree(hostPath(unescapeText(words.at(1))));
     if (verb == "member") {
         bundles_.at(current_).members.push_back(packages_.at(words.at(1)));
         return built_.erase(current_), void();
@@ -194,8 +204,11 @@ void Scenario::definePackage(const Words& words) {
     if (o.count("flags")) recipe.flags = std::stoul(o["flags"], nullptr, 0);
     if (o.count("image")) recipe.imagePart = unescapeText(o["image"]);
     if (o.count("level")) recipe.compressionLevel = std::stoi(o["level"]);
+    if (o.count("note")) recipe.note = unescapeText(o["note"]);
     recipe.unrecorded = o.count("unrecorded") != 0;
     current_ = words.at(1);
+    if (o.count("unsigned")) unsigned_.insert(current_);
+    else unsigned_.erase(current_);
     packages_[current_] = recipe;
     built_.erase(current_);
 }
@@ -266,15 +279,16 @@ void Scenario::addInstalled(const Words& words) {
 std::string Scenario::bytesOf(const std::string& id) {
     auto it = built_.find(id);
     if (it != built_.end()) return it->second;
-    std::string bytes = packages_.count(id) ? signedPackage(packages_.at(id))
-                                             : signedBundle(bundles_.at(id));
+    std::string bytes = unsigned_.count(id)     ? pkgwriter::writePackage(packages_.at(id))
+                        : packages_.count(id) ? signedPackage(packages_.at(id))
+                                              : signedBundle(bundles_.at(id));
     return built_[id] = bytes;
 }
 
 void Scenario::writeFile(const Words& words, const std::string& line) {
     std::string text = restAfter(line, 2);
     std::string content = text.rfind('<', 0) == 0 ? bytesOf(text.substr(1)) : unescapeText(text);
-    testsupport::writeFile(hostPath(words.at(1)), content);
+    testsupport::writeFile(hostPath(unescapeText(words.at(1))), content);
 }
 
 void Scenario::mount(const Words& words) {
@@ -320,12 +334,18 @@ std::vector<std::string> displayLines(const std::string& out) {
 }
 
 void Scenario::emitOutput(const testsupport::ProcessResult& result) {
-    for (const std::string& line : displayLines(result.out)) emit(maskScratchNames(line));
+    for (const std::string& line : displayLines(result.out))
+        if (showStatus_ || line.rfind("~ ", 0) != 0) emit(maskScratchNames(line));
     for (const std::string& line : displayLines(result.err)) emit("! " + maskScratchNames(line));
     emit("exit " + std::to_string(result.status) + (result.timedOut ? " (timed out)" : ""));
 }
 
-void Scenario::run(const Words& words) {
+// An argument written "" is an empty one.
+std::string argument(const std::string& word) {
+    return word == "\"\"" ? std::string() : word;
+}
+
+testsupport::ProcessResult Scenario::execute(const Words& words) {
     std::map<std::string, std::string> env;
     Words args;
     std::string input;
@@ -334,18 +354,43 @@ void Scenario::run(const Words& words) {
         if (w == "<") {
             const std::string& from = words.at(++i);
             input = from[0] == '@' ? testsupport::readFile(hostPath(from)) : bytesOf(from);
-        } else if (args.empty() && w.find('=') != std::string::npos) {
+        } else if (args.empty() && w[0] != '-' && w.find('=') != std::string::npos) {
             env[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
         } else {
-            args.push_back(w);
+            args.push_back(argument(w));
         }
     }
-    emitOutput(root_.run(args, input, env));
+    return root_.run(args, input, env);
+}
+
+void Scenario::run(const Words& words) {
+    emitOutput(execute(words));
+}
+
+// The listing prints rows in the order the directory gives, which differs
+// between file systems; the lines show sorted.
+void Scenario::runSorted(const Words& words) {
+    testsupport::ProcessResult result = execute(words);
+    std::istringstream in(result.out);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+    std::sort(lines.begin(), lines.end());
+    result.out.clear();
+    for (const std::string& line : lines) result.out += line;
+    emitOutput(result);
+}
+
+// A file too long for the tree to show inline, line by line.
+void Scenario::showLines(const Words& words) {
+    std::istringstream in(testsupport::readFile(hostPath(words.at(1))));
+    for (std::string line; std::getline(in, line);) emit("| " + maskScratchNames(escapeText(line)));
 }
 
 void Scenario::runInside(const Words& words) {
     if (!staticInstallerAvailable(skip_)) return;
-    emitOutput(root_.runInside(Words(words.begin() + 1, words.end())));
+    Words args;
+    for (size_t i = 1; i < words.size(); ++i) args.push_back(argument(words[i]));
+    emitOutput(root_.runInside(args));
 }
 
 void Scenario::runPkgtool(const Words& words) {
@@ -376,7 +421,7 @@ void Scenario::emitEntry(const std::string& inside) {
     for (const auto& [id, bytes] : built_)
         if (bytes == content) what = "<" + id + ">";
     if (what[0] == '"' && what.size() > kInlineContent)
-        what = std::to_string(content.size()) + " bytes " + shortDigest(content);
+        what = std::to_string(content.size()) + " bytes " + shortDigest(maskScratchNames(content));
     emit(shown + " " + mode + " " + what);
 }
 
@@ -384,6 +429,7 @@ void Scenario::tree(const Words& words) {
     Words paths(words.begin() + 1, words.end());
     if (paths.empty()) paths = {"/flash", "/ram", "/rw"};
     for (const std::string& top : paths) {
+        size_t start = transcript.size();
         std::istringstream listing(testsupport::treeListing(root_.at(top)));
         std::string line;
         std::vector<std::string> entries;
@@ -402,7 +448,20 @@ void Scenario::tree(const Words& words) {
             if (!parent) emitEntry(top + (e.back() == '/' ? e.substr(0, e.size() - 1) : e));
         }
         if (entries.empty()) emitEntry(top);
+        sortScratchLines(start);
     }
+}
+
+// Scratch files sort by their random names; masked, they show in the order of
+// their lines instead, the same on every run.
+void Scenario::sortScratchLines(size_t start) {
+    if (transcript.find("??????", start) == std::string::npos) return;
+    std::istringstream in(transcript.substr(start));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+    std::sort(lines.begin(), lines.end());
+    transcript.resize(start);
+    for (const std::string& line : lines) transcript += line;
 }
 
 }  // namespace

@@ -22,6 +22,15 @@
 //   pkgtool ARGS...                             in the work folder; $KEY is the
 //                                               development secret key file
 //   tree [PATH...]                              the router's folders, or PATHs
+//   sorted ARGS...                              as run, its output lines sorted
+//                                               (listings in directory order)
+//   cat PATH                                    a file's lines behind "| "
+//   progress off|on                             hides or shows the status
+//                                               line's redraws from here on
+// A VERSION, MIN or MAX is text such as 6.2, 3.20rc2, 0 for none, or 0xHEX for
+// a number no text names. PATH in write and remove takes C escapes. An
+// argument written "" is an empty one; a VAR of run never starts with "-".
+// package also takes note=TEXT and unsigned.
 #include <string>
 
 namespace e2e {
