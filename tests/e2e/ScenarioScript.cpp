@@ -207,8 +207,8 @@ void Scenario::definePackage(const Words& words) {
     if (o.count("note")) recipe.note = unescapeText(o["note"]);
     recipe.unrecorded = o.count("unrecorded") != 0;
     current_ = words.at(1);
+    unsigned_.erase(current_);
     if (o.count("unsigned")) unsigned_.insert(current_);
-    else unsigned_.erase(current_);
     packages_[current_] = recipe;
     built_.erase(current_);
 }
@@ -279,7 +279,7 @@ void Scenario::addInstalled(const Words& words) {
 std::string Scenario::bytesOf(const std::string& id) {
     auto it = built_.find(id);
     if (it != built_.end()) return it->second;
-    std::string bytes = unsigned_.count(id)     ? pkgwriter::writePackage(packages_.at(id))
+    std::string bytes = unsigned_.count(id)   ? pkgwriter::writePackage(packages_.at(id))
                         : packages_.count(id) ? signedPackage(packages_.at(id))
                                               : signedBundle(bundles_.at(id));
     return built_[id] = bytes;
