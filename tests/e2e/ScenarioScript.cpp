@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -79,6 +80,7 @@ std::string restAfter(const std::string& line, size_t n) {
 
 VersionNumber version(const std::string& text) {
     VersionNumber v = 0;
+    if (text.rfind("0x", 0) == 0) return static_cast<VersionNumber>(std::stoul(text, nullptr, 16));
     if (text != "0" && !pkgtool::parseVersionText(text, v)) throw std::runtime_error("bad version " + text);
     return v;
 }
@@ -149,6 +151,10 @@ private:
     void writeFile(const Words& words, const std::string& line);
     void mount(const Words& words);
     void run(const Words& words);
+    void runSorted(const Words& words);
+    testsupport::ProcessResult execute(const Words& words);
+    void showLines(const Words& words);
+    void progress(const Words& words) { showStatus_ = words.at(1) != "off"; }
     void runInside(const Words& words);
     void runPkgtool(const Words& words);
     void tree(const Words& words);
@@ -156,7 +162,7 @@ private:
     void changeMode(const Words& words);
     void makeSymlink(const Words& words);
     void fill(const Words& words);
-    void setProgress(const Words& words) { progressShown_ = words.at(1) == "on"; }
+    void sortScratchLines(size_t start);
     pkgwriter::PackageRecipe& package() { return packages_.at(current_); }
 
     std::string* skip_;
@@ -165,9 +171,10 @@ private:
     std::map<std::string, pkgwriter::PackageRecipe> packages_;
     std::map<std::string, pkgwriter::BundleRecipe> bundles_;
     std::map<std::string, std::string> built_;
+    std::set<std::string> unsigned_;
+    bool showStatus_ = true;
     std::string current_;
     std::vector<std::string> mounts_;
-    bool progressShown_ = true;
 };
 
 void Scenario::perform(const std::string& line) {
@@ -179,17 +186,14 @@ void Scenario::perform(const std::string& line) {
         {"run", &Scenario::run},                {"inside", &Scenario::runInside},
         {"pkgtool", &Scenario::runPkgtool},     {"tree", &Scenario::tree},
         {"depends", &Scenario::addRange},       {"provides", &Scenario::addRange},
-        {"conflicts", &Scenario::addRange}};
-    // Work files, damaged packages, full file systems, quieter transcripts.
-    static const std::map<std::string, void (Scenario::*)(const Words&)> kMore = {
-        {"flip", &Scenario::flip},           {"chmod", &Scenario::changeMode},
-        {"symlink", &Scenario::makeSymlink}, {"fill", &Scenario::fill},
-        {"progress", &Scenario::setProgress}};
-    if (auto it = kMore.find(verb); it != kMore.end()) return (this->*it->second)(words);
+        {"conflicts", &Scenario::addRange},     {"sorted", &Scenario::runSorted},
+        {"cat", &Scenario::showLines},          {"progress", &Scenario::progress},
+        {"flip", &Scenario::flip},              {"chmod", &Scenario::changeMode},
+        {"symlink", &Scenario::makeSymlink},    {"fill", &Scenario::fill}};
     if (auto it = kPlain.find(verb); it != kPlain.end()) return (this->*it->second)(words);
     if (verb == "write") return writeFile(words, line);
     if (verb == "mkdir") return testsupport::makeDirs(hostPath(words.at(1)));
-    if (verb == "remove") return testsupport::removeTree(hostPath(words.at(1)));
+    if (verb == "remove") return testsupport::removeTree(hostPath(unescapeText(words.at(1))));
     if (verb == "member") {
         bundles_.at(current_).members.push_back(packages_.at(words.at(1)));
         return built_.erase(current_), void();
@@ -215,6 +219,8 @@ void Scenario::definePackage(const Words& words) {
     }
     recipe.unrecorded = o.count("unrecorded") != 0;
     current_ = words.at(1);
+    unsigned_.erase(current_);
+    if (o.count("unsigned")) unsigned_.insert(current_);
     packages_[current_] = recipe;
     built_.erase(current_);
 }
@@ -288,15 +294,16 @@ std::string Scenario::bytesOf(const std::string& id) {
     if (id[0] == '@') return built_[id] = testsupport::readFile(hostPath(id));
     auto it = built_.find(id);
     if (it != built_.end()) return it->second;
-    std::string bytes = packages_.count(id) ? signedPackage(packages_.at(id))
-                                             : signedBundle(bundles_.at(id));
+    std::string bytes = unsigned_.count(id)   ? pkgwriter::writePackage(packages_.at(id))
+                        : packages_.count(id) ? signedPackage(packages_.at(id))
+                                              : signedBundle(bundles_.at(id));
     return built_[id] = bytes;
 }
 
 void Scenario::writeFile(const Words& words, const std::string& line) {
     std::string text = restAfter(line, 2);
     std::string content = text.rfind('<', 0) == 0 ? bytesOf(text.substr(1)) : unescapeText(text);
-    testsupport::writeFile(hostPath(words.at(1)), content);
+    testsupport::writeFile(hostPath(unescapeText(words.at(1))), content);
 }
 
 void Scenario::mount(const Words& words) {
@@ -343,12 +350,17 @@ std::vector<std::string> displayLines(const std::string& out) {
 
 void Scenario::emitOutput(const testsupport::ProcessResult& result) {
     for (const std::string& line : displayLines(result.out))
-        if (progressShown_ || line.rfind("~ ", 0) != 0) emit(maskScratchNames(line));
+        if (showStatus_ || line.rfind("~ ", 0) != 0) emit(maskScratchNames(line));
     for (const std::string& line : displayLines(result.err)) emit("! " + maskScratchNames(line));
     emit("exit " + std::to_string(result.status) + (result.timedOut ? " (timed out)" : ""));
 }
 
-void Scenario::run(const Words& words) {
+// An argument written "" is an empty one.
+std::string argument(const std::string& word) {
+    return word == "\"\"" ? std::string() : word;
+}
+
+testsupport::ProcessResult Scenario::execute(const Words& words) {
     std::map<std::string, std::string> env;
     Words args;
     std::string input;
@@ -357,18 +369,43 @@ void Scenario::run(const Words& words) {
         if (w == "<") {
             const std::string& from = words.at(++i);
             input = bytesOf(from);
-        } else if (args.empty() && w.find('=') != std::string::npos) {
+        } else if (args.empty() && w[0] != '-' && w.find('=') != std::string::npos) {
             env[w.substr(0, w.find('='))] = w.substr(w.find('=') + 1);
         } else {
-            args.push_back(w);
+            args.push_back(argument(w));
         }
     }
-    emitOutput(root_.run(args, input, env));
+    return root_.run(args, input, env);
+}
+
+void Scenario::run(const Words& words) {
+    emitOutput(execute(words));
+}
+
+// The listing prints rows in the order the directory gives, which differs
+// between file systems; the lines show sorted.
+void Scenario::runSorted(const Words& words) {
+    testsupport::ProcessResult result = execute(words);
+    std::istringstream in(result.out);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+    std::sort(lines.begin(), lines.end());
+    result.out.clear();
+    for (const std::string& line : lines) result.out += line;
+    emitOutput(result);
+}
+
+// A file too long for the tree to show inline, line by line.
+void Scenario::showLines(const Words& words) {
+    std::istringstream in(testsupport::readFile(hostPath(words.at(1))));
+    for (std::string line; std::getline(in, line);) emit("| " + maskScratchNames(escapeText(line)));
 }
 
 void Scenario::runInside(const Words& words) {
     if (!staticInstallerAvailable(skip_)) return;
-    emitOutput(root_.runInside(Words(words.begin() + 1, words.end())));
+    Words args;
+    for (size_t i = 1; i < words.size(); ++i) args.push_back(argument(words[i]));
+    emitOutput(root_.runInside(args));
 }
 
 void Scenario::runPkgtool(const Words& words) {
@@ -399,7 +436,7 @@ void Scenario::emitEntry(const std::string& inside) {
     for (const auto& [id, bytes] : built_)
         if (bytes == content) what = "<" + id + ">";
     if (what[0] == '"' && what.size() > kInlineContent)
-        what = std::to_string(content.size()) + " bytes " + shortDigest(content);
+        what = std::to_string(content.size()) + " bytes " + shortDigest(maskScratchNames(content));
     emit(shown + " " + mode + " " + what);
 }
 
@@ -407,6 +444,7 @@ void Scenario::tree(const Words& words) {
     Words paths(words.begin() + 1, words.end());
     if (paths.empty()) paths = {"/flash", "/ram", "/rw"};
     for (const std::string& top : paths) {
+        size_t start = transcript.size();
         std::istringstream listing(testsupport::treeListing(root_.at(top)));
         std::string line;
         std::vector<std::string> entries;
@@ -425,6 +463,7 @@ void Scenario::tree(const Words& words) {
             if (!parent) emitEntry(top + (e.back() == '/' ? e.substr(0, e.size() - 1) : e));
         }
         if (entries.empty()) emitEntry(top);
+        sortScratchLines(start);
     }
 }
 
@@ -469,6 +508,18 @@ void Scenario::fill(const Words& words) {
     size_t room = static_cast<size_t>(fs.f_bfree) * static_cast<size_t>(fs.f_bsize);
     size_t keep = std::stoul(words.at(2));
     testsupport::writeFile(host, std::string(room > keep ? room - keep : 0, 'f'));
+}
+
+// Scratch files sort by their random names; masked, they show in the order of
+// their lines instead, the same on every run.
+void Scenario::sortScratchLines(size_t start) {
+    if (transcript.find("??????", start) == std::string::npos) return;
+    std::istringstream in(transcript.substr(start));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+    std::sort(lines.begin(), lines.end());
+    transcript.resize(start);
+    for (const std::string& line : lines) transcript += line;
 }
 
 }  // namespace

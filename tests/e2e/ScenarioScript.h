@@ -29,9 +29,16 @@
 //   chmod PATH MODE | symlink PATH TARGET       for trees that pkgtool packs
 //   fill PATH FREE                              PATH, a file, takes all but FREE
 //                                               bytes of its file system's room
-//   progress off|on                             whether the status line's redraws
-//                                               show in the transcript (on at first)
 // An ID "@FILE" (in write, run, flip) stands for a file of the work folder.
+//   sorted ARGS...                              as run, its output lines sorted
+//                                               (listings in directory order)
+//   cat PATH                                    a file's lines behind "| "
+//   progress off|on                             hides or shows the status
+//                                               line's redraws from here on
+// A VERSION, MIN or MAX is text such as 6.2, 3.20rc2, 0 for none, or 0xHEX for
+// a number no text names. PATH in write and remove takes C escapes. An
+// argument written "" is an empty one; a VAR of run never starts with "-".
+// package also takes note=TEXT and unsigned.
 #include <string>
 
 namespace e2e {
