@@ -63,9 +63,9 @@ std::string entryText(const std::string& directory) {
 // "name:content|name:content" as files below a directory ("schedule" is the
 // entry's schedule file); \n and \t in contents stand for newline and tab.
 std::vector<std::pair<std::string, std::string>> entryFiles(const std::string& entry,
-                                                            const std::string& spec) {
+                                                            const std::string& listing) {
     std::vector<std::pair<std::string, std::string>> files;
-    std::istringstream parts(spec);
+    std::istringstream parts(listing);
     for (std::string part; std::getline(parts, part, '|');) {
         std::string name = part.substr(0, part.find(':')), content = part.substr(name.size() + 1);
         for (size_t at; (at = content.find('\\')) != std::string::npos;)
