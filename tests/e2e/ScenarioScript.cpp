@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "e2e/RouterRoot.h"
+#include "tools/harness/RouterTree.h"
 #include "platform/Sha1.h"
 #include "tools/VersionText.h"
 
@@ -100,6 +101,16 @@ std::string optionOr(const std::map<std::string, std::string>& o, const std::str
                      const std::string& otherwise) {
     auto it = o.find(key);
     return it == o.end() ? otherwise : it->second;
+}
+
+std::string sortedLines(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
+    std::sort(lines.begin(), lines.end());
+    std::string sorted;
+    for (const std::string& line : lines) sorted += line;
+    return sorted;
 }
 
 std::string shortDigest(const std::string& bytes) {
@@ -261,13 +272,14 @@ void Scenario::addEntry(const Words& words, const std::string& line) {
 void Scenario::addRange(const Words& words) {
     PackageRange range{words.at(1), version(words.at(2)), version(words.at(3)), 0};
     if (words.size() > 4) range.precedence = std::stoi(words[4]);
-    auto bundle = bundles_.find(current_);
-    auto& lists = bundle != bundles_.end() ? bundle->second.dependencies : package().dependencies;
-    if (words[0] == "depends") lists.push_back(range);
-    auto& provides = bundle != bundles_.end() ? bundle->second.provides : package().provides;
-    auto& conflicts = bundle != bundles_.end() ? bundle->second.conflicts : package().conflicts;
-    if (words[0] == "provides") provides.push_back(range);
-    if (words[0] == "conflicts") conflicts.push_back(range);
+    auto add = [&](auto& recipe) {
+        auto& list = words[0] == "depends"    ? recipe.dependencies
+                     : words[0] == "provides" ? recipe.provides
+                                              : recipe.conflicts;
+        list.push_back(range);
+    };
+    if (bundles_.count(current_)) add(bundles_.at(current_));
+    else add(package());
     built_.erase(current_);
 }
 
@@ -386,12 +398,7 @@ void Scenario::run(const Words& words) {
 // between file systems; the lines show sorted.
 void Scenario::runSorted(const Words& words) {
     testsupport::ProcessResult result = execute(words);
-    std::istringstream in(result.out);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
-    std::sort(lines.begin(), lines.end());
-    result.out.clear();
-    for (const std::string& line : lines) result.out += line;
+    result.out = sortedLines(result.out);
     emitOutput(result);
 }
 
@@ -442,7 +449,9 @@ void Scenario::emitEntry(const std::string& inside) {
 
 void Scenario::tree(const Words& words) {
     Words paths(words.begin() + 1, words.end());
-    if (paths.empty()) paths = {"/flash", "/ram", "/rw"};
+    // Without paths: the router's folders, of which an empty one (as every
+    // root has them) shows nothing.
+    if (paths.empty()) paths = harness::routerDirectories();
     for (const std::string& top : paths) {
         size_t start = transcript.size();
         std::istringstream listing(testsupport::treeListing(root_.at(top)));
@@ -462,7 +471,9 @@ void Scenario::tree(const Words& words) {
                                                          });
             if (!parent) emitEntry(top + (e.back() == '/' ? e.substr(0, e.size() - 1) : e));
         }
-        if (entries.empty()) emitEntry(top);
+        struct stat st;
+        bool emptyFolder = lstat(root_.at(top).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (entries.empty() && !(words.size() == 1 && emptyFolder)) emitEntry(top);
         sortScratchLines(start);
     }
 }
@@ -514,12 +525,7 @@ void Scenario::fill(const Words& words) {
 // their lines instead, the same on every run.
 void Scenario::sortScratchLines(size_t start) {
     if (transcript.find("??????", start) == std::string::npos) return;
-    std::istringstream in(transcript.substr(start));
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line + "\n");
-    std::sort(lines.begin(), lines.end());
-    transcript.resize(start);
-    for (const std::string& line : lines) transcript += line;
+    transcript = transcript.substr(0, start) + sortedLines(transcript.substr(start));
 }
 
 }  // namespace
