@@ -6,7 +6,7 @@
 // that are well formed and still must not install.
 #include <gtest/gtest.h>
 
-#include "e2e/RouterRoot.h"
+#include "tools/harness/RouterRoot.h"
 #include "platform/ByteOrder.h"
 
 namespace {

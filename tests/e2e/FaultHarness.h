@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "e2e/RouterRoot.h"
+#include "support/Sandbox.h"
+#include "tools/harness/RouterRoot.h"
 #include "tools/harness/RouterTree.h"
 
 namespace e2e {

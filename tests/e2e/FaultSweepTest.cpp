@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "e2e/FaultHarness.h"
+#include "tools/harness/RouterTree.h"
 
 namespace {
 
@@ -130,6 +131,22 @@ protected:
         env = e2e::withPreload(env, FAULT_PRELOAD, settings);
         return e2e::runOutside(root, s.args, input, env);
     }
+    // The scene on a fresh root, saved; before is its outcome. False when the
+    // test cannot go on (skipped, or the setup failed).
+    bool prepareScene() {
+        std::string why;
+        if (scene().inside && !e2e::installDynamicInstaller(root, {FAULT_PRELOAD}, &why))
+            skipBecause(why);
+        if (IsSkipped()) return false;
+        scene().prepare(root);
+        if (HasFatalFailure()) return false;
+        unlink(root.at("/flash/postlog").c_str());
+        input = scene().input();
+        saved = std::make_unique<e2e::SavedTree>(root);
+        before = outcome(root);
+        return true;
+    }
+    void skipBecause(const std::string& why) { GTEST_SKIP() << why; }
     // Calls of the kind the run makes without faults.
     size_t countCalls(const std::string& kind) {
         saved->restoreInto(root);
@@ -174,18 +191,20 @@ protected:
     std::string reference;
 };
 
+void reportFailures(const std::vector<std::string>& failures, size_t tries, const char* what) {
+    for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
+    EXPECT_EQ(failures.size(), 0u) << "of " << tries << " " << what;
+}
+
+std::string sceneName(const ::testing::TestParamInfo<size_t>& info) {
+    std::string name = kScenes[info.param].name;
+    std::replace(name.begin(), name.end(), ' ', '_');
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+}
+
 TEST_P(FaultSweep, EveryCallOfEveryKindMayFail) {
-    const Scene& s = scene();
-    if (s.inside) {
-        std::string why;
-        if (!e2e::installDynamicInstaller(root, {FAULT_PRELOAD}, &why)) GTEST_SKIP() << why;
-    }
-    s.prepare(root);
-    if (HasFatalFailure()) return;
-    unlink(root.at("/flash/postlog").c_str());
-    input = s.input();
-    saved = std::make_unique<e2e::SavedTree>(root);
-    before = outcome(root);
+    if (!prepareScene()) return;
     testsupport::ProcessResult whole = run({});
     ASSERT_EQ(whole.status, 0) << e2e::report(whole);
     reference = outcome(root);
@@ -200,18 +219,12 @@ TEST_P(FaultSweep, EveryCallOfEveryKindMayFail) {
             if (!verdict.empty()) failures.push_back(verdict);
         }
     }
-    for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
-    EXPECT_EQ(failures.size(), 0u) << "of " << runs << " faulted runs";
-    std::printf("%s: %zu faulted runs\n", s.name, runs);
+    reportFailures(failures, runs, "faulted runs");
+    std::printf("%s: %zu faulted runs\n", scene().name, runs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenes, FaultSweep, ::testing::Range<size_t>(0, std::size(kScenes)),
-                         [](const ::testing::TestParamInfo<size_t>& info) {
-                             std::string name = kScenes[info.param].name;
-                             std::replace(name.begin(), name.end(), ' ', '_');
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+                         sceneName);
 
 }  // namespace
 
@@ -222,25 +235,15 @@ constexpr int kTermStatus = 128 + SIGTERM;
 constexpr int kKillStatus = 128 + SIGKILL;
 
 bool isBookkeeping(const e2e::LoggedCall& change) {
-    std::string name = change.path.substr(change.path.rfind('/') + 1);
     return change.operation.rfind("write", 0) == 0 || change.operation.rfind("pwrite", 0) == 0 ||
-           change.path == "/flash/postlog" || name.rfind(".temporaries", 0) == 0 ||
-           name == "installer.lock" || (name.size() == 9 && name.rfind("tmp", 0) == 0) ||
-           change.path == e2e::kStreamImageCopy;
+           change.path == "/flash/postlog" || change.path == e2e::kStreamImageCopy ||
+           harness::isScratchName(change.path.substr(change.path.rfind('/') + 1));
 }
 
 class Interruption : public FaultSweep {
 protected:
-    void prepareScene() {
-        std::string why;
-        if (scene().inside && !e2e::installDynamicInstaller(root, {FAULT_PRELOAD}, &why))
-            GTEST_SKIP() << why;
-        scene().prepare(root);
-        if (HasFatalFailure()) return;
-        unlink(root.at("/flash/postlog").c_str());
-        input = scene().input();
-        saved = std::make_unique<e2e::SavedTree>(root);
-        before = outcome(root);
+    bool prepareChanges() {
+        if (!prepareScene()) return false;
         unlink(logOnHost().c_str());
         run({{"INTERRUPT_AT", "0"}, {"INTERRUPT_LOG", s_logInside()}});
         changes = e2e::readCallLog(logOnHost());
@@ -253,6 +256,7 @@ protected:
             commitLast = i + 1;
         }
         saved->restoreInto(root);
+        return true;
     }
     testsupport::ProcessResult interruptedAt(size_t n, const char* signalName) {
         saved->restoreInto(root);
@@ -276,8 +280,7 @@ TEST_P(Interruption, StopRequestAtEveryChange) {
     // A commit from a manifest stopped before it starts keeps the manifest and
     // its staged files for the next one: the kill sweep covers it.
     if (scene().inside) GTEST_SKIP() << "the staged files stay for the next commit";
-    prepareScene();
-    if (HasFatalFailure()) return;
+    if (!prepareChanges()) return;
     ASSERT_GT(commitFirst, 0u);
     std::vector<std::string> failures;
     for (size_t n = 1; n <= changes.size(); ++n) {
@@ -294,16 +297,14 @@ TEST_P(Interruption, StopRequestAtEveryChange) {
         else if (n < commitFirst && after != before)
             failures.push_back(where + "applied although stopped before its commit");
     }
-    for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
-    EXPECT_EQ(failures.size(), 0u) << "of " << changes.size() << " stop requests";
+    reportFailures(failures, changes.size(), "stop requests");
 }
 
 // SIGKILL at any change, then a plain run: it reclaims every temporary file
 // the killed run left, and a run killed outside its commit changed nothing or
 // everything.
 TEST_P(Interruption, KilledAtEveryChangeThenTheNextRunCleansUp) {
-    prepareScene();
-    if (HasFatalFailure()) return;
+    if (!prepareChanges()) return;
     std::vector<std::string> failures;
     for (size_t n = 1; n <= changes.size(); ++n) {
         testsupport::ProcessResult r = interruptedAt(n, "KILL");
@@ -328,18 +329,12 @@ TEST_P(Interruption, KilledAtEveryChangeThenTheNextRunCleansUp) {
         else if (scene().inside && after != reference)
             failures.push_back(where + "the resumed commit did not finish it\n" + after);
     }
-    for (size_t i = 0; i < failures.size() && i < 5; ++i) ADD_FAILURE() << failures[i];
-    EXPECT_EQ(failures.size(), 0u) << "of " << changes.size() << " interruption points";
+    reportFailures(failures, changes.size(), "interruption points");
 }
 
 // The safe upgrade's own commit is the manifest, which the commit scene covers.
 INSTANTIATE_TEST_SUITE_P(Scenes, Interruption, ::testing::Values<size_t>(0, 1, 2, 4),
-                         [](const ::testing::TestParamInfo<size_t>& info) {
-                             std::string name = kScenes[info.param].name;
-                             std::replace(name.begin(), name.end(), ' ', '_');
-                             std::replace(name.begin(), name.end(), '-', '_');
-                             return name;
-                         });
+                         sceneName);
 
 // A console that is closed from the start, or goes away after any number of
 // bytes, changes nothing of what the run does.

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <vector>
 
-#include "e2e/RouterRoot.h"
+#include "tools/harness/RouterRoot.h"
 #include "tools/harness/RouterTree.h"
 #include "platform/Sha1.h"
 #include "tools/VersionText.h"
