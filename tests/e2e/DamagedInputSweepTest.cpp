@@ -87,7 +87,7 @@ public:
         for (const char* dir : {"/flash/boot", "/flash/rw/pckg"}) testsupport::makeDirs(root_.at(dir));
         testsupport::ProcessResult setup = run(Route::StandardInput, earlierVersion);
         setupOk_ = setup.status == 0 && setup.err.empty();
-        setupReport_ = e2e::report(setup);
+        setupReport_ = testsupport::describe(setup);
         unlink(root_.at(kPostLogPath).c_str());
         saved_ = std::make_unique<e2e::SavedTree>(root_);
         pristine_ = e2e::routerListing(root_);
@@ -100,7 +100,7 @@ public:
 
     testsupport::ProcessResult run(Route route, const std::string& input) const {
         if (route == Route::Upload) root_.write(kUploadPath, input);
-        return e2e::runOutside(root_, route == Route::StandardInput ? std::vector<std::string>{"-"}
+        return root_.run(route == Route::StandardInput ? std::vector<std::string>{"-"}
                                                                     : std::vector<std::string>{},
                                route == Route::StandardInput ? input : "", {}, kRunTimeoutSeconds);
     }

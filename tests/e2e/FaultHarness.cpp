@@ -6,28 +6,11 @@
 
 namespace e2e {
 
-testsupport::ProcessResult runOutside(const RouterRoot& root, const std::vector<std::string>& args,
-                                      const std::string& input, Environment env,
-                                      int timeoutSeconds) {
-    testsupport::ProcessOptions options;
-    options.environment = withSanitizerOptions(std::move(env));
-    options.input = input;
-    options.timeoutSeconds = timeoutSeconds;
-    std::vector<std::string> all = {"-r", root.path()};
-    all.insert(all.end(), args.begin(), args.end());
-    return testsupport::runProgram(INSTALLER_BINARY, all, options);
-}
-
 Environment withPreload(Environment env, const std::string& preload,
                         const Environment& settings) {
     env["LD_PRELOAD"] = preload;
     for (const auto& [name, value] : settings) env[name] = value;
     return env;
-}
-
-std::string report(const testsupport::ProcessResult& result) {
-    return "status " + std::to_string(result.status) + "\nstdout: " + result.out +
-           "\nstderr: " + result.err;
 }
 
 std::string listingWithoutLeftovers(const RouterRoot& root, bool allowStreamImageCopy) {

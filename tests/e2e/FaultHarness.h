@@ -19,14 +19,9 @@ constexpr char kStreamImageCopy[] = "/flash/var/pdb/image";
 constexpr char kTemporaryRecord[] = "/flash/var/pdb/.temporaries";
 constexpr char kPreloadInside[] = "/libfault_injection.so";
 
-// Runs the built installer with "-r ROOT" from outside the root.
-testsupport::ProcessResult runOutside(const RouterRoot& root, const std::vector<std::string>& args,
-                                      const std::string& input, Environment env,
-                                      int timeoutSeconds = 30);
 // env with the library preloaded and the variables it reads.
 Environment withPreload(Environment env, const std::string& preload,
                         const Environment& settings);
-std::string report(const testsupport::ProcessResult& result);
 
 // The router's directories as listed (post-log aside), without temporary files
 // and their record, and, when allowed, without the stream install's copy.

@@ -44,7 +44,7 @@ VersionNumber v(int major) { return makeVersion(major, 0, 'f', 0); }
 
 void installFirst(const RouterRoot& root, const pkgwriter::PackageRecipe& recipe) {
     testsupport::ProcessResult r = root.install(e2e::signedPackage(recipe));
-    ASSERT_EQ(r.status, 0) << e2e::report(r);
+    ASSERT_EQ(r.status, 0) << testsupport::describe(r);
 }
 
 // alpha 1 installed (with a file its next version drops) and beta 1 installed.
@@ -92,7 +92,7 @@ const Scene kScenes[] = {
      [](const RouterRoot& root) {
          twoUploads(root);
          testsupport::ProcessResult r = root.run({"--safe"}, "", {{"bootimage", "1"}});
-         ASSERT_EQ(r.status, 0) << e2e::report(r);
+         ASSERT_EQ(r.status, 0) << testsupport::describe(r);
      },
      {"--commit"},
      [] { return std::string(); },
@@ -129,7 +129,7 @@ protected:
             return e2e::runDynamicInside(root, s.args, env);
         }
         env = e2e::withPreload(env, FAULT_PRELOAD, settings);
-        return e2e::runOutside(root, s.args, input, env);
+        return root.run(s.args, input, env);
     }
     // The scene on a fresh root, saved; before is its outcome. False when the
     // test cannot go on (skipped, or the setup failed).
@@ -166,7 +166,7 @@ protected:
             run({{"FAULT_CALL", kind}, {"FAULT_AT", std::to_string(n)}, {"FAULT_ERRNO", error}});
         std::string where = kind + " call " + std::to_string(n) + " failing with " + error + ": ";
         if (std::find(std::begin(kStatuses), std::end(kStatuses), r.status) == std::end(kStatuses))
-            return where + "crashed\n" + e2e::report(r);
+            return where + "crashed\n" + testsupport::describe(r);
         std::vector<std::string> unrecorded = e2e::unrecordedLeftovers(root);
         if (!unrecorded.empty()) return where + "left " + unrecorded.front() + " unrecorded";
         if (r.status == 0) {
@@ -179,7 +179,7 @@ protected:
         // A saved manifest is committed again to the end.
         testsupport::ProcessResult again = e2e::runDynamicInside(root, scene().args, scene().env);
         if (again.status != 0 || outcome(root) != reference)
-            return where + "the repeated commit did not finish it\n" + e2e::report(again);
+            return where + "the repeated commit did not finish it\n" + testsupport::describe(again);
         return std::string();
     }
 
@@ -206,7 +206,7 @@ std::string sceneName(const ::testing::TestParamInfo<size_t>& info) {
 TEST_P(FaultSweep, EveryCallOfEveryKindMayFail) {
     if (!prepareScene()) return;
     testsupport::ProcessResult whole = run({});
-    ASSERT_EQ(whole.status, 0) << e2e::report(whole);
+    ASSERT_EQ(whole.status, 0) << testsupport::describe(whole);
     reference = outcome(root);
     ASSERT_NE(reference, before);
 
@@ -289,7 +289,7 @@ TEST_P(Interruption, StopRequestAtEveryChange) {
         std::string where = "SIGTERM before change " + std::to_string(n) + " (" +
                             changes[n - 1].operation + " " + changes[n - 1].path + "): ";
         if (r.status != kTermStatus)
-            failures.push_back(where + e2e::report(r));
+            failures.push_back(where + testsupport::describe(r));
         else if (!scratch().empty())
             failures.push_back(where + "left " + scratch().front());
         else if (after != before && after != reference)
@@ -311,12 +311,12 @@ TEST_P(Interruption, KilledAtEveryChangeThenTheNextRunCleansUp) {
         std::string where = "SIGKILL before change " + std::to_string(n) + " (" +
                             changes[n - 1].operation + " " + changes[n - 1].path + "): ";
         if (r.status != kKillStatus) {
-            failures.push_back(where + e2e::report(r));
+            failures.push_back(where + testsupport::describe(r));
             continue;
         }
         std::string killed = outcome(root);
         // A killed commit from a manifest is resumed by committing again.
-        testsupport::ProcessResult next = scene().inside ? run({}) : e2e::runOutside(root, {}, "", {});
+        testsupport::ProcessResult next = scene().inside ? run({}) : root.run({}, "", {});
         std::string after = outcome(root);
         if (!scratch().empty())
             failures.push_back(where + "the next run left " + scratch().front());
@@ -325,7 +325,7 @@ TEST_P(Interruption, KilledAtEveryChangeThenTheNextRunCleansUp) {
         else if (n > commitLast && killed != reference)
             failures.push_back(where + "lost changes after its commit");
         else if (next.status != 0)
-            failures.push_back(where + "the next run failed\n" + e2e::report(next));
+            failures.push_back(where + "the next run failed\n" + testsupport::describe(next));
         else if (scene().inside && after != reference)
             failures.push_back(where + "the resumed commit did not finish it\n" + after);
     }
@@ -347,7 +347,7 @@ TEST(Console, ClosedOrGoneConsoleChangesNothing) {
     const std::string bytes = e2e::signedPackage(next);
     e2e::SavedTree saved(root);
     testsupport::ProcessResult whole = root.install(bytes);
-    ASSERT_EQ(whole.status, 0) << e2e::report(whole);
+    ASSERT_EQ(whole.status, 0) << testsupport::describe(whole);
     const std::string reference = outcome(root);
     EXPECT_EQ(root.read("/flash/var/pdb/alpha/image"), bytes);
 
@@ -376,14 +376,14 @@ TEST(OneRunAtATime, ASecondRunRefuses) {
     unlink(root.at("/flash/postlog").c_str());
     e2e::SavedTree saved(root);
     testsupport::ProcessResult alone = root.run({});
-    ASSERT_EQ(alone.status, 0) << e2e::report(alone);
+    ASSERT_EQ(alone.status, 0) << testsupport::describe(alone);
     const std::string upgraded = outcome(root);
     saved.restoreInto(root);
 
     // The upgrade run stops itself at its first change, holding the lock.
     pid_t first = fork();
     if (first == 0) {
-        e2e::runOutside(root, {}, std::string(),
+        root.run({}, std::string(),
                         e2e::withPreload({}, FAULT_PRELOAD,
                                          {{"INTERRUPT_AT", "1"}, {"INTERRUPT_SIGNAL", "STOP"}}));
         _exit(0);
@@ -391,7 +391,7 @@ TEST(OneRunAtATime, ASecondRunRefuses) {
     for (int i = 0; i < 500 && !root.exists("/ram/installer.lock"); ++i) usleep(10000);
     usleep(100000);
     testsupport::ProcessResult second = root.install(alphaTwo());
-    EXPECT_EQ(second.status, 1) << e2e::report(second);
+    EXPECT_EQ(second.status, 1) << testsupport::describe(second);
     EXPECT_EQ(second.out, "ERROR: another installer run is in progress\n");
     // Let the first run go on: its child is the installer, stopped.
     std::string children = "/proc/" + std::to_string(first) + "/task/" + std::to_string(first) +

@@ -27,6 +27,11 @@ long long nowMillis() {
 
 }  // namespace
 
+std::string describe(const ProcessResult& result) {
+    return "status " + std::to_string(result.status) + "\nstdout: " + result.out +
+           "\nstderr: " + result.err;
+}
+
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options) {
     ProcessResult result;

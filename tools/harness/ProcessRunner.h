@@ -31,6 +31,10 @@ struct ProcessOptions {
     bool closeOutput = false;
 };
 
+// "status N", then what the program wrote on its standard output and error:
+// for failure messages.
+std::string describe(const ProcessResult& result);
+
 ProcessResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options = ProcessOptions());
 

@@ -19,12 +19,14 @@ RouterRoot::RouterRoot() {
 
 testsupport::ProcessResult RouterRoot::run(const std::vector<std::string>& args,
                                            const std::string& input,
-                                           const std::map<std::string, std::string>& env) const {
+                                           const std::map<std::string, std::string>& env,
+                                           int timeoutSeconds) const {
     std::vector<std::string> all = {"-r", path()};
     all.insert(all.end(), args.begin(), args.end());
     testsupport::ProcessOptions options;
     options.input = input;
-    options.environment = env;
+    options.environment = withSanitizerOptions(env);
+    options.timeoutSeconds = timeoutSeconds;
     return testsupport::runProgram(INSTALLER_BINARY, all, options);
 }
 

@@ -20,10 +20,12 @@ public:
     // Host path of a path inside the root.
     std::string at(const std::string& inside) const { return dir_.path() + inside; }
 
-    // Runs the installer as "installer -r ROOT args...".
+    // Runs the installer as "installer -r ROOT args...", with the options a
+    // sanitized installer needs (withSanitizerOptions).
     testsupport::ProcessResult run(const std::vector<std::string>& args,
                                    const std::string& input = std::string(),
-                                   const std::map<std::string, std::string>& env = {}) const;
+                                   const std::map<std::string, std::string>& env = {},
+                                   int timeoutSeconds = 120) const;
     // Runs a static installer copied into the root, after changing root there
     // (for --commit and --cancel, which act before any -r).
     testsupport::ProcessResult runInside(const std::vector<std::string>& args,
