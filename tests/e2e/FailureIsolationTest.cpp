@@ -150,14 +150,4 @@ TEST(FailureIsolation, RefusedPackagesLeaveNoTrace) {
     }
 }
 
-// Data after a complete compressed stream is not part of the container.
-TEST(FailureIsolation, BytesAfterTheContainerStreamAreIgnored) {
-    e2e::RouterRoot root;
-    PackageRecipe recipe = upgradeOfX();
-    recipe.containerPayload = pkgwriter::buildContainerPayload(recipe.files) + "trailing bytes";
-    auto result = root.install(e2e::signedPackage(recipe));
-    EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(root.read("/flash/lib/x0"), e2e::incompressibleBytes(6000, 40));
-}
-
 }  // namespace
