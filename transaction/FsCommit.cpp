@@ -12,23 +12,36 @@ namespace {
 
 // Deletes a file, or a directory's visible plain files and then the directory;
 // hidden files and subdirectories keep the directory in place. False when a
-// file that is there could not be deleted.
+// file that is there could not be deleted, or the directory not read.
 bool removeTarget(const std::string& target) {
     if (unlink(target.c_str()) == 0 || errno == ENOENT) return true;
     if (errno != EISDIR) {
         perror("unlink");
         return false;
     }
+    bool removed = true;
     {
         DirHandle dir(opendir(target.c_str()));
-        if (!dir) return true;
+        if (!dir) {
+            if (errno == ENOENT) return true;
+            perror("opendir");
+            return false;
+        }
         while (const dirent* entry = readdir(dir.get())) {
             if (entry->d_name[0] == '\0' || entry->d_name[0] == '.') continue;
-            unlink((target + "/" + entry->d_name).c_str());
+            if (unlink((target + "/" + entry->d_name).c_str()) == 0 || errno == ENOENT) continue;
+            // A subdirectory keeps its parent, as hidden files do.
+            if (errno == EISDIR) continue;
+            perror("unlink");
+            removed = false;
         }
     }
-    rmdir(target.c_str());
-    return true;
+    if (removed && rmdir(target.c_str()) != 0 && errno != ENOTEMPTY && errno != EEXIST &&
+        errno != ENOENT) {
+        perror("rmdir");
+        removed = false;
+    }
+    return removed;
 }
 
 bool linkTarget(const std::string& text, const std::string& target) {

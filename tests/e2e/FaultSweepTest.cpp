@@ -67,11 +67,21 @@ std::string bootPackage() {
     return e2e::signedPackage(kernel);
 }
 
+// Besides the base: alpha 2 (a file larger than a write buffer, so that a
+// fault can fall between its pieces), a new package, a boot image, a package
+// kept whole for its image part, and beta scheduled for uninstall.
 void twoUploads(const RouterRoot& root) {
     installedBase(root);
-    e2e::upload(root, e2e::kUploads, "alpha.npk", alphaTwo());
+    auto alpha = package("alpha", v(2), {e2e::file("opt/alpha/README", "alpha 2\n"),
+                                         e2e::file("opt/alpha/blob", e2e::incompressibleBytes(40000, 7))});
+    e2e::upload(root, e2e::kUploads, "alpha.npk", e2e::signedPackage(alpha));
     e2e::upload(root, e2e::kUploads, "gamma.npk",
                 e2e::signedPackage(package("gamma", v(1), {e2e::file("opt/gamma", "gamma\n")})));
+    e2e::upload(root, e2e::kUploads, "kernel.npk", bootPackage());
+    auto delta = package("delta", v(1), {e2e::file("opt/delta/README", "delta\n")});
+    delta.imagePart = std::string("DELTA IMAGE");
+    e2e::upload(root, e2e::kUploads, "delta.npk", e2e::signedPackage(delta));
+    root.write("/ram/pdb/beta/schedule", "uninstall\n");
 }
 
 struct Scene {
