@@ -115,8 +115,11 @@ bool copyEntryData(Reporter& reporter, const PackageRecord& record, FsTransactio
 bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
                 std::istream& inflated, const std::string& name, const std::string& target,
                 uint32_t size, uint16_t mode) {
-    // A path that can never be made is the package's fault, not the flash's.
-    if (int error = targetPathError(target)) {
+    // A path that can never be made is the package's fault, not the flash's;
+    // so is a file where the package puts a folder, or the other way round.
+    int error = targetPathError(target);
+    if (error == 0) error = transaction.stagedPathConflict(target);
+    if (error != 0) {
         errno = error;
         reportCreateFailure(reporter, record, name);
         return false;

@@ -61,6 +61,20 @@ void FsTransaction::remove(const std::string& path) {
     entries.erase(it);
 }
 
+int FsTransaction::stagedPathConflict(const std::string& target) const {
+    const std::string folder = target + "/";
+    for (auto it = entries.lower_bound(folder);
+         it != entries.end() && it->first.compare(0, folder.size(), folder) == 0; ++it) {
+        if (it->second.kind != FsEntryKind::Remove) return EISDIR;
+    }
+    for (size_t slash = target.find('/', 1); slash != std::string::npos;
+         slash = target.find('/', slash + 1)) {
+        auto it = entries.find(target.substr(0, slash));
+        if (it != entries.end() && it->second.kind != FsEntryKind::Remove) return ENOTDIR;
+    }
+    return 0;
+}
+
 bool FsTransaction::claimDirectory(const std::string& path) {
     auto it = entries.find(path);
     if (it != entries.end()) {

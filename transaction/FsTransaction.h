@@ -34,6 +34,10 @@ public:
     void remove(const std::string& path);
     // Whether the path can be used as a directory; withdraws a staged removal.
     bool claimDirectory(const std::string& path);
+    // EISDIR when a file or link staged below target makes it a folder at
+    // commit, ENOTDIR when one is staged at a folder of target's path; 0 when
+    // target can take a file. Staged removals make way.
+    int stagedPathConflict(const std::string& target) const;
     // A later staging for the same path wins; a replaced NewFile loses its
     // temporary file.
     void stage(const std::string& target, FsEntryKind kind, const std::string& source);
