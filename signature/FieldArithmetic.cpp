@@ -191,8 +191,12 @@ void fieldPow(FieldElement& out, const FieldElement& z, int mode) {
 int32_t fieldIsAtLeastP(const FieldElement& h) {
     const int32_t* f = h.limb;
     const int32_t limb9High = f[9] > 0x1ffffff;
-    const int32_t oddAllOnes = (f[1] & f[3] & f[5] & f[7] & f[9]) == 0x1ffffff;
-    const int32_t evenAllOnes = (f[2] & f[4] & f[6] & f[8]) == 0x3ffffff;
+    // Compared one by one: a negative limb has every low bit set too, and
+    // would pass for all ones in a combined mask.
+    const int32_t oddAllOnes = (f[1] == 0x1ffffff) & (f[3] == 0x1ffffff) & (f[5] == 0x1ffffff) &
+                               (f[7] == 0x1ffffff) & (f[9] == 0x1ffffff);
+    const int32_t evenAllOnes =
+        (f[2] == 0x3ffffff) & (f[4] == 0x3ffffff) & (f[6] == 0x3ffffff) & (f[8] == 0x3ffffff);
     const int32_t lowAbove = f[0] > 0x3ffffec;
     return limb9High | (oddAllOnes & evenAllOnes & lowAbove);
 }

@@ -150,6 +150,10 @@ TEST_F(FieldArithmetic, DecodingKeepsAll256BitsAndEncodingIsCanonical) {
         f.limb[9] = -1;  // a carried element standing for a negative integer
         inputs.push_back(f);
     }
+    FieldElement minusOne;  // every limb at its widest over a top limb of -1
+    for (int i = 0; i < 9; ++i) minusOne.limb[i] = i % 2 ? 0x1ffffff : 0x3ffffff;
+    minusOne.limb[9] = -1;
+    inputs.push_back(minusOne);
     for (const Bytes& b : raw) {
         EXPECT_TRUE(valueOf(decode(b)) == numberOf(b));
         if (!(b[31] & 0x80)) inputs.push_back(decode(b));
