@@ -60,6 +60,9 @@ void scanImage(std::unique_ptr<PackageRecord> record, std::istream& image,
             // same part; moving on ends the loop instead of spinning on it.
             if (!parsePackageHeader(*member, reader) && reader.currentType == kPartHeader)
                 reader.nextPart();
+            // A member without a name is no package: as a record, the database
+            // root would be its entry, for a later uninstall to empty.
+            if (member->name.empty()) continue;
             member->bundle = bundleRef;
             records.push_back(std::move(member));
         }
