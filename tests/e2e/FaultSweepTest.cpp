@@ -27,8 +27,8 @@ namespace {
 using e2e::Environment;
 using e2e::RouterRoot;
 
-const char* const kKinds[] = {"write", "read",  "open",   "rename",
-                              "fsync", "mkdir", "unlink", "symlink"};
+const char* const kKinds[] = {"write", "read",   "open",    "rename", "fsync",
+                              "mkdir", "unlink", "symlink", "close"};
 const char* const kErrnos[] = {"ENOSPC", "EIO", "EROFS"};
 // Statuses a run may end with; anything else is a crash.
 const int kStatuses[] = {0, 1, 28, 255};

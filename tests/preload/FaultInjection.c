@@ -1,32 +1,23 @@
 /* Preloaded into the installer to make the file system fail it, or to end it
- * abruptly, at a chosen call.
+ * abruptly, at a chosen call. Without the variables every call passes through.
  *
- * Changes (power-loss mode):
- * INTERRUPT_AT=N   counts every change (rename, renameat, renameat2, unlink,
- *                  unlinkat, rmdir, mkdir, mkdirat, symlink, symlinkat, and
- *                  write, writev, pwrite to regular files) and kills the
- *                  process with SIGKILL just before the Nth one takes effect.
- *                  N = 0 counts without killing.
- * INTERRUPT_LOG=F  appends "<number> <operation> <path>" ("<operation> fd<n>"
- *                  for writes) to F for each counted change.
- * INTERRUPT_SIGNAL=TERM  raises SIGTERM instead, just before the Nth change,
- *                  which then goes ahead (a stop request at that point);
- *                  STOP suspends the process there until it is continued.
- *
- * Faults of one kind of call:
+ * INTERRUPT_AT=N   counts every change (rename*, unlink*, rmdir, mkdir*,
+ *                  symlink*, and writes to regular files) and raises SIGKILL
+ *                  just before the Nth (0: count only); INTERRUPT_SIGNAL=TERM
+ *                  raises SIGTERM there and lets the change go ahead, STOP
+ *                  suspends the process there. INTERRUPT_LOG=F appends
+ *                  "<number> <operation> <path or fd>" per change.
  * FAULT_CALL=K     the kind counted: write (to regular files), read, open
- *                  (open, openat, opendir), rename, fsync (fsync, fdatasync),
- *                  mkdir, unlink (unlink, unlinkat, rmdir) or symlink.
- * FAULT_AT=N       the Nth call of that kind fails (0: count only).
- * FAULT_ERRNO=E    ENOSPC, EIO or EROFS: the failed call returns -1 with it.
- * FAULT_ACTION=A   fail (default), kill (SIGKILL before the call) or term
- *                  (SIGTERM raised before the call, which then goes ahead).
- * FAULT_LOG=F      appends "<number> <kind> <path or fd>" per counted call.
+ *                  (open*, opendir), rename, fsync (and fdatasync), mkdir,
+ *                  unlink (and rmdir), symlink, or close (of a regular file:
+ *                  closed, then the error reported, as a failed write-back).
+ * FAULT_AT=N       the Nth call of that kind fails (0: count only) with
+ *                  FAULT_ERRNO (ENOSPC, EIO or EROFS); FAULT_ACTION=kill or
+ *                  term raises SIGKILL or SIGTERM there instead. FAULT_LOG=F
+ *                  appends "<number> <kind> <path or fd>" per counted call.
  *
- * Log files are opened at start-up, so that a later chroot of the process does
- * not move them, and written with the system call itself, so that logging is
- * neither counted nor faulted. Without the variables every call passes
- * straight through. */
+ * Logs are opened at start-up, so that a later chroot does not move them, and
+ * written with the system call itself, neither counted nor faulted. */
 /* This file wraps pwrite and pwrite64 (and open and open64) as separate
  * functions. With 64-bit file offsets turned on for the whole build (32-bit
  * targets), the headers would rename the first into the second; the plain
@@ -49,9 +40,9 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-enum Kind { kWrite, kRead, kOpen, kRename, kFsync, kMkdir, kUnlink, kSymlink, kKinds, kNone };
-static const char* const kKindNames[kKinds] = {"write", "read",  "open",   "rename",
-                                               "fsync", "mkdir", "unlink", "symlink"};
+enum Kind { kWrite, kRead, kOpen, kRename, kFsync, kMkdir, kUnlink, kSymlink, kClose, kKinds, kNone };
+static const char* const kKindNames[kKinds] = {"write", "read",   "open",    "rename", "fsync",
+                                               "mkdir", "unlink", "symlink", "close"};
 enum Action { kFail, kKill, kTerm };
 
 static long interruptAt = -1; /* -1: not counting changes */
@@ -281,6 +272,14 @@ ssize_t pread(int fd, void* data, size_t size, off_t offset) {
     REAL(pread);
     if (faultHere(kRead, NULL, fd)) return -1;
     return real_(fd, data, size, offset);
+}
+
+int close(int fd) {
+    REAL(close);
+    int regular = isRegularFile(fd);
+    int result = real_(fd);
+    if (result == 0 && regular && faultHere(kClose, NULL, fd)) return -1;
+    return result;
 }
 
 int fsync(int fd) {
