@@ -75,18 +75,6 @@ int runProgram(const std::string& program, const std::vector<std::string>& args,
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string noise(size_t size, uint32_t seed) {
-    std::string bytes(size, '\0');
-    uint32_t x = seed * 2654435761u + 1;
-    for (char& c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = static_cast<char>(x >> 24);
-    }
-    return bytes;
-}
-
 // Log-like text that deflate shrinks to about a quarter.
 std::string text(size_t size, uint32_t seed) {
     static const char* const words[] = {"route ", "table ", "interface ", "address ", "10.0.",
@@ -123,7 +111,8 @@ std::string buildPackage(int index, const std::string& key) {
         pkgwriter::ContainerFile f;
         f.name = "opt/" + recipe.name + "/blob" + std::to_string(i);
         size_t size = std::min(kFileSize, left);
-        f.data = noise(size, static_cast<uint32_t>(index * 100 + 50 + i));
+        f.data.resize(size);
+        bench::fillIncompressible(f.data, index * 100 + 50 + i);
         recipe.files.push_back(f);
         left -= size;
     }
