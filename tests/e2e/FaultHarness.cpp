@@ -33,7 +33,7 @@ std::vector<std::string> unrecordedLeftovers(const RouterRoot& root) {
     std::vector<std::string> unrecorded;
     for (const std::string& path : leftovers) {
         std::string name = path.substr(path.rfind('/') + 1);
-        bool bookkeeping = name.rfind(".temporaries", 0) == 0 || name == "installer.lock";
+        bool bookkeeping = harness::isScratchName(name) && !harness::isTemporaryName(name);
         if (!bookkeeping && !recorded.count(path)) unrecorded.push_back(path);
     }
     return unrecorded;

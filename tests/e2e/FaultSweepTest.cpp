@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <regex>
 #include <sstream>
 
 #include "e2e/FaultHarness.h"
@@ -114,7 +113,7 @@ const Scene kScenes[] = {
 // made alike.
 std::string normalizedManifest(const RouterRoot& root) {
     if (!root.exists("/ram/MANIFEST")) return "(none)";
-    return std::regex_replace(root.read("/ram/MANIFEST"), std::regex("tmp[A-Za-z0-9]{6}"), "tmp*");
+    return harness::maskScratchNames(root.read("/ram/MANIFEST"));
 }
 
 // What a run leaves that counts: the tree without scratch files, and the

@@ -14,7 +14,6 @@
 
 #include "tools/harness/RouterRoot.h"
 #include "tools/harness/RouterTree.h"
-#include "platform/Sha1.h"
 #include "tools/VersionText.h"
 
 namespace e2e {
@@ -114,27 +113,7 @@ std::string sortedLines(const std::string& text) {
 }
 
 std::string shortDigest(const std::string& bytes) {
-    SHA1 sha;
-    sha.update(bytes.data(), bytes.size());
-    uint8_t digest[20];
-    sha.digest(digest);
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (int i = 0; i < 5; ++i) hex += std::string{kHex[digest[i] >> 4], kHex[digest[i] & 15]};
-    return hex;
-}
-
-// The random part of a scratch file's name ("tmp" and six characters) varies
-// from run to run; the transcript shows it masked.
-std::string maskScratchNames(std::string text) {
-    for (size_t at = text.find("tmp"); at != std::string::npos; at = text.find("tmp", at + 3)) {
-        bool scratch = at + 9 <= text.size() &&
-                       std::all_of(text.begin() + at + 3, text.begin() + at + 9,
-                                   [](unsigned char c) { return std::isalnum(c); }) &&
-                       (at + 9 == text.size() || !std::isalnum((unsigned char)text[at + 9]));
-        if (scratch) text.replace(at + 3, 6, "??????");
-    }
-    return text;
+    return testsupport::sha1Hex(bytes).substr(0, 10);
 }
 
 class Scenario {
@@ -362,8 +341,8 @@ std::vector<std::string> displayLines(const std::string& out) {
 
 void Scenario::emitOutput(const testsupport::ProcessResult& result) {
     for (const std::string& line : displayLines(result.out))
-        if (showStatus_ || line.rfind("~ ", 0) != 0) emit(maskScratchNames(line));
-    for (const std::string& line : displayLines(result.err)) emit("! " + maskScratchNames(line));
+        if (showStatus_ || line.rfind("~ ", 0) != 0) emit(harness::maskScratchNames(line));
+    for (const std::string& line : displayLines(result.err)) emit("! " + harness::maskScratchNames(line));
     emit("exit " + std::to_string(result.status) + (result.timedOut ? " (timed out)" : ""));
 }
 
@@ -405,7 +384,7 @@ void Scenario::runSorted(const Words& words) {
 // A file too long for the tree to show inline, line by line.
 void Scenario::showLines(const Words& words) {
     std::istringstream in(testsupport::readFile(hostPath(words.at(1))));
-    for (std::string line; std::getline(in, line);) emit("| " + maskScratchNames(escapeText(line)));
+    for (std::string line; std::getline(in, line);) emit("| " + harness::maskScratchNames(escapeText(line)));
 }
 
 void Scenario::runInside(const Words& words) {
@@ -431,7 +410,7 @@ void Scenario::emitEntry(const std::string& inside) {
     if (lstat(host.c_str(), &st) != 0) return emit(inside + " (none)");
     char mode[8];
     std::snprintf(mode, sizeof mode, "%o", static_cast<unsigned>(st.st_mode & 07777));
-    std::string shown = maskScratchNames(inside);
+    std::string shown = harness::maskScratchNames(inside);
     if (S_ISLNK(st.st_mode)) {
         char target[4096];
         ssize_t n = readlink(host.c_str(), target, sizeof target);
@@ -439,11 +418,11 @@ void Scenario::emitEntry(const std::string& inside) {
     }
     if (!S_ISREG(st.st_mode)) return emit(shown + " " + mode + (S_ISDIR(st.st_mode) ? " dir" : " special"));
     std::string content = testsupport::readFile(host);
-    std::string what = "\"" + maskScratchNames(escapeText(content)) + "\"";
+    std::string what = "\"" + harness::maskScratchNames(escapeText(content)) + "\"";
     for (const auto& [id, bytes] : built_)
         if (bytes == content) what = "<" + id + ">";
     if (what[0] == '"' && what.size() > kInlineContent)
-        what = std::to_string(content.size()) + " bytes " + shortDigest(maskScratchNames(content));
+        what = std::to_string(content.size()) + " bytes " + shortDigest(harness::maskScratchNames(content));
     emit(shown + " " + mode + " " + what);
 }
 

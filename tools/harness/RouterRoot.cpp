@@ -155,17 +155,6 @@ void addInstalledEntry(const RouterRoot& root, const std::string& name, VersionN
     if (!disabledState.empty()) root.write(dir + "disabled", disabledState);
 }
 
-std::string listingWithoutScratch(const RouterRoot& root) {
-    std::vector<std::string> temporaries = root.temporaryFiles();
-    std::istringstream all(root.listingWithoutPostLog());
-    std::string line, kept;
-    while (std::getline(all, line)) {
-        std::string path = line.substr(0, line.find(' '));
-        if (!std::binary_search(temporaries.begin(), temporaries.end(), path)) kept += line + "\n";
-    }
-    return kept;
-}
-
 std::string incompressibleBytes(size_t size, uint32_t seed) {
     std::string bytes(size, '\0');
     uint32_t x = seed | 1u;
@@ -181,27 +170,6 @@ std::string incompressibleBytes(size_t size, uint32_t seed) {
 }  // namespace e2e
 
 namespace e2e {
-
-testsupport::ProcessResult runInstallerBare(const std::vector<std::string>& args) {
-    return testsupport::runProgram(INSTALLER_BINARY, args);
-}
-
-std::vector<std::string> statusTexts(const std::string& consoleOutput) {
-    static const std::string kBegin = "\x1b[?25l\r";
-    static const std::string kEnd = "\r\x1b[?25h";
-    std::vector<std::string> texts;
-    size_t at = 0;
-    while ((at = consoleOutput.find(kBegin, at)) != std::string::npos) {
-        at += kBegin.size();
-        size_t end = consoleOutput.find(kEnd, at);
-        if (end == std::string::npos) break;
-        std::string text = consoleOutput.substr(at, end - at);
-        text.erase(text.find_last_not_of(' ') + 1);
-        texts.push_back(text);
-        at = end + kEnd.size();
-    }
-    return texts;
-}
 
 std::vector<pkgwriter::Part> splitParts(const std::string& packageFile) {
     std::vector<pkgwriter::Part> parts;

@@ -78,8 +78,6 @@ void addInstalledEntry(const RouterRoot& root, const std::string& name, VersionN
                        const std::vector<PackageRange>& dependencies = {},
                        const std::string& disabledState = std::string(),
                        uint32_t buildTime = 1000);
-// The listing of the root without the post-log and without temporary files.
-std::string listingWithoutScratch(const RouterRoot& root);
 // Pseudo-random bytes that deflate cannot shrink, the same for the same seed.
 std::string incompressibleBytes(size_t size, uint32_t seed);
 
@@ -87,13 +85,6 @@ std::string incompressibleBytes(size_t size, uint32_t seed);
 
 namespace e2e {
 
-// Runs the built installer with exactly these arguments, without "-r": only for
-// runs that end before they could touch any root (the usage line, a failed
-// change of root).
-testsupport::ProcessResult runInstallerBare(const std::vector<std::string>& args);
-// The texts the status line showed during a run, in order, each without the
-// spaces that blanked a longer previous text; an erased line shows as "".
-std::vector<std::string> statusTexts(const std::string& consoleOutput);
 // The file header and parts of a whole package file, for tests that cut or
 // alter a package at a part boundary.
 std::vector<pkgwriter::Part> splitParts(const std::string& packageFile);

@@ -35,4 +35,16 @@ bool isTemporaryName(const std::string& name) {
                        [](unsigned char c) { return std::isalnum(c); });
 }
 
+std::string maskScratchNames(std::string text) {
+    const size_t end = kTemporaryNameSize;
+    for (size_t at = text.find("tmp"); at != std::string::npos; at = text.find("tmp", at + 3)) {
+        bool scratch = at + end <= text.size() &&
+                       std::all_of(text.begin() + at + 3, text.begin() + at + end,
+                                   [](unsigned char c) { return std::isalnum(c); }) &&
+                       (at + end == text.size() || !std::isalnum((unsigned char)text[at + end]));
+        if (scratch) text.replace(at + 3, kUniqueSuffixSize, "??????");
+    }
+    return text;
+}
+
 }  // namespace harness

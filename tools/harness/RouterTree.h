@@ -18,4 +18,8 @@ bool isTemporaryName(const std::string& name);
 // Those, the record of them, and the lock file that a killed run leaves.
 bool isScratchName(const std::string& name);
 
+// text with the random part of every temporary name in it ("tmp" and six
+// characters) shown as "??????", so that runs compare alike.
+std::string maskScratchNames(std::string text);
+
 }  // namespace harness

@@ -21,6 +21,16 @@
 
 namespace testsupport {
 
+std::string sha1Hex(const std::string& bytes) {
+    SHA1 sha;
+    sha.update(bytes.data(), bytes.size());
+    uint8_t digest[20];
+    sha.digest(digest);
+    char hex[41];
+    for (int i = 0; i < 20; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+
 TempDir::TempDir() {
     char pattern[] = "/tmp/installer-test-XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
@@ -153,13 +163,7 @@ static void listInto(const std::string& root, const std::string& relative,
             line += " -> " + std::string(target, n > 0 ? static_cast<size_t>(n) : 0);
         } else if (S_ISREG(st.st_mode)) {
             std::string content = readFile(path);
-            SHA1 sha;
-            sha.update(content.data(), content.size());
-            uint8_t digest[20];
-            sha.digest(digest);
-            char hex[41];
-            for (int i = 0; i < 20; ++i) std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
-            line += " " + std::to_string(content.size()) + " " + hex;
+            line += " " + std::to_string(content.size()) + " " + sha1Hex(content);
         }
         lines.push_back(line);
         if (S_ISDIR(st.st_mode)) listInto(root, rel, lines);

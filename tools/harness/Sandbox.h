@@ -33,6 +33,8 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 void makeDirs(const std::string& path);
 void removeTree(const std::string& path);
+// The SHA-1 of bytes in lowercase hex.
+std::string sha1Hex(const std::string& bytes);
 // Every entry below root, sorted: type, mode, size, content digest or link text.
 std::string treeListing(const std::string& root);
 
