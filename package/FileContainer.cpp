@@ -88,33 +88,34 @@ bool failToWrite(Reporter& reporter, const PackageRecord& record, FsTransaction&
     return false;
 }
 
-// Copies size bytes of the inflated stream into the staged file.
+// Copies size bytes of the inflated stream into the staged file, straight from
+// the inflate window into the file's block.
 bool copyEntryData(Reporter& reporter, const PackageRecord& record, FsTransaction& transaction,
-                   std::istream& source, OutputFile& out, uint32_t size,
+                   InflateStream& source, OutputFile& out, uint32_t size,
                    const std::string& entryName, const std::string& target) {
-    char buffer[kContainerCopyChunk];
     uint32_t left = size;
     while (left > 0) {
-        uint32_t step =
-            left < kContainerCopyChunk ? left : static_cast<uint32_t>(kContainerCopyChunk);
-        if (!source.read(buffer, step)) {
+        const char* data = nullptr;
+        size_t step = source.nextSpan(data, left);
+        if (step == 0) {
             reportBrokenPackage(reporter, record);
             return false;
         }
-        out.write(buffer, step);
+        out.write(data, static_cast<std::streamsize>(step));
         if (!out) {
             if (out.writeError() != 0) errno = out.writeError();
             return failToWrite(reporter, record, transaction, entryName, target);
         }
-        left -= step;
+        left -= static_cast<uint32_t>(step);
     }
     return true;
 }
 
-// Creates the staged file for one regular entry and copies its data.
+// Creates the staged file for one regular entry and copies its data through
+// out, which serves every entry of the container in turn.
 bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
-                std::istream& inflated, const std::string& name, const std::string& target,
-                uint32_t size, uint16_t mode) {
+                InflateStream& inflated, OutputFile& out, const std::string& name,
+                const std::string& target, uint32_t size, uint16_t mode) {
     // A path that can never be made is the package's fault, not the flash's;
     // so is a file where the package puts a folder, or the other way round.
     int error = targetPathError(target);
@@ -124,7 +125,6 @@ bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transa
         reportCreateFailure(reporter, record, name);
         return false;
     }
-    OutputFile out(kContainerCopyChunk);
     if (!createFile(transaction, target, size, mode, out)) {
         reportCreateFailure(reporter, record, name);
         return false;
@@ -133,6 +133,7 @@ bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transa
     if (!copyEntryData(reporter, record, transaction, inflated, out, size, name, target))
         return false;
     if (!out.close()) return failToWrite(reporter, record, transaction, name, target);
+    transaction.noteStagedSize(target, size);
     return true;
 }
 
@@ -141,6 +142,7 @@ bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transa
 bool extractFileContainer(Reporter& reporter, PackageRecord& record, FsTransaction& transaction,
                           PartReader& reader) {
     InflateStream inflated(reader);
+    OutputFile out(kContainerCopyChunk);
     size_t staged = 0;
     for (;;) {
         uint8_t header[kContainerEntryHeaderSize];
@@ -181,7 +183,7 @@ bool extractFileContainer(Reporter& reporter, PackageRecord& record, FsTransacti
             reportBrokenPackage(reporter, record);
             return false;
         }
-        if (!stageEntry(reporter, record, transaction, inflated, name, target, size, mode))
+        if (!stageEntry(reporter, record, transaction, inflated, out, name, target, size, mode))
             return false;
         showInstallProgress(reporter, record, reader);
     }

@@ -9,7 +9,9 @@ FdOutputBuffer::FdOutputBuffer(size_t blockSize) : block_(blockSize) {
     setp(block_.data(), block_.data() + block_.size());
 }
 
-FdOutputBuffer::~FdOutputBuffer() { close(); }
+FdOutputBuffer::~FdOutputBuffer() {
+    close();
+}
 
 void FdOutputBuffer::attach(int fd) {
     close();
@@ -56,10 +58,15 @@ std::streamsize FdOutputBuffer::xsputn(const char* s, std::streamsize n) {
         pbump(static_cast<int>(n));
         return n;
     }
-    // Larger pieces go out at once, after what is buffered, in their order.
+    if (pptr() == pbase() && n >= static_cast<std::streamsize>(block_.size()))
+        return writeAll(s, static_cast<size_t>(n)) ? n : 0;
+    // The block is filled before it goes out, so that a file written in small
+    // pieces still reaches the file system in whole blocks.
+    std::memcpy(pptr(), s, static_cast<size_t>(room));
+    pbump(static_cast<int>(room));
     if (!flushBlock()) return 0;
-    if (n < static_cast<std::streamsize>(block_.size())) return xsputn(s, n);
-    return writeAll(s, static_cast<size_t>(n)) ? n : 0;
+    std::streamsize rest = xsputn(s + room, n - room);
+    return rest == n - room ? n : room + rest;
 }
 
 int FdOutputBuffer::sync() {

@@ -20,12 +20,18 @@ void credit(FsUsage& usage, const std::string& path) {
         static_cast<int64_t>(blocksFor(static_cast<uint64_t>(st.st_size), usage.blockSize));
 }
 
-void debit(FsUsage& usage, const std::string& source, const std::string& target) {
+void debit(FsUsage& usage, const FsEntry& entry, const std::string& target) {
     if (!startsWith(target, usage.path)) return;
     struct stat sourceStat;
     struct stat targetStat;
     bool replaces = stat(target.c_str(), &targetStat) == 0;
-    if (stat(source.c_str(), &sourceStat) == 0) {
+    if (!replaces && entry.stagedSize >= 0) {
+        // A file written whole by this run: its size is known without asking.
+        usage.freeBlocks -= static_cast<int64_t>(
+            blocksFor(static_cast<uint64_t>(entry.stagedSize), usage.blockSize));
+        return;
+    }
+    if (stat(entry.source.c_str(), &sourceStat) == 0) {
         // A rename within one file system neither takes nor frees blocks.
         if (replaces && targetStat.st_dev == sourceStat.st_dev) return;
         usage.freeBlocks -= static_cast<int64_t>(
@@ -62,7 +68,7 @@ FsUsage usageAfter(const FsTransaction& transaction, const std::string& mountPat
     usage.lowestFreeBlocks = usage.freeBlocks;
     for (const auto& [target, entry] : transaction.entries)
         if (entry.kind == FsEntryKind::Move || entry.kind == FsEntryKind::NewFile)
-            debit(usage, entry.source, target);
+            debit(usage, entry, target);
     usage.lowestFreeBlocks = std::min(usage.lowestFreeBlocks, usage.freeBlocks);
     return usage;
 }

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <sstream>
 
 #include "platform/FileInput.h"
@@ -141,7 +142,9 @@ void TempRegistry::finish(bool keepLive) {
         fd_ = -1;
     }
     std::vector<std::string> lines = kept_;
-    for (const std::string& path : live_) {
+    std::vector<std::string> live(live_.begin(), live_.end());
+    std::sort(live.begin(), live.end());
+    for (const std::string& path : live) {
         if (keepLive) {
             lines.push_back(path);
             continue;

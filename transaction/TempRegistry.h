@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 constexpr const char* kTempRegistryPath = "/flash/var/pdb/.temporaries";
@@ -51,7 +52,8 @@ private:
     std::string path_;
     int fd_ = -1;
     std::vector<std::string> kept_;
-    std::set<std::string> live_;
+    // hashed: a file is added and forgotten for every staged file
+    std::unordered_set<std::string> live_;
     std::map<std::string, std::vector<std::string>> unused_;
     uint64_t randomState_;
 };

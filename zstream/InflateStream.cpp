@@ -63,6 +63,15 @@ InflateStreamBuf::int_type InflateStreamBuf::underflow() {
     }
 }
 
+size_t InflateStreamBuf::nextSpan(const char*& data, size_t max) {
+    if (max == 0) return 0;
+    if (gptr() == egptr() && traits_type::eq_int_type(underflow(), traits_type::eof())) return 0;
+    size_t n = std::min(max, static_cast<size_t>(egptr() - gptr()));
+    data = gptr();
+    gbump(static_cast<int>(n));
+    return n;
+}
+
 InflateStreamBuf::pos_type InflateStreamBuf::seekoff(off_type off, std::ios_base::seekdir dir,
                                                      std::ios_base::openmode) {
     const pos_type failed(off_type(-1));
@@ -92,3 +101,9 @@ InflateStream::InflateStream(std::istream& source)
 }
 
 InflateStream::~InflateStream() = default;
+
+size_t InflateStream::nextSpan(const char*& data, size_t max) {
+    size_t n = buffer_->nextSpan(data, max);
+    if (n == 0 && max != 0) setstate(std::ios_base::eofbit | std::ios_base::failbit);
+    return n;
+}

@@ -26,6 +26,10 @@ public:
     // Whether the zlib stream ended properly (its Adler-32 checked); false while
     // it goes on, and for good after corrupt data or a source that ran dry.
     bool complete() const { return complete_; }
+    // Up to max inflated bytes in place, consumed as they are handed out: data
+    // points into the output window and stays valid until the next read. 0 at
+    // end-of-file.
+    size_t nextSpan(const char*& data, size_t max);
 
 protected:
     // Forward skipping only, by reading. Succeeds with the inflated count (a
@@ -65,6 +69,9 @@ public:
     InflateStream& operator=(const InflateStream&) = delete;
 
     bool complete() const { return buffer_->complete(); }
+    // As InflateStreamBuf::nextSpan, without a copy; end-of-file sets eofbit and
+    // failbit as a short read does.
+    size_t nextSpan(const char*& data, size_t max);
 
 private:
     std::unique_ptr<InflateStreamBuf> buffer_;

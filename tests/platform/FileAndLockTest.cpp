@@ -42,3 +42,27 @@ TEST(Descriptors, BlockEdgesAndDescriptorZero) {
     };
     EXPECT_EQ(testsupport::runInChild(body), 0);
 }
+
+// Pieces shorter than, as long as and longer than the block, in any order and
+// after any fill of the block, reach the file whole and in their order.
+TEST(Descriptors, PiecesAroundTheBlockSizeArriveWholeAndInOrder) {
+    testsupport::TempDir dir;
+    const std::vector<std::vector<size_t>> sequences = {
+        {3, 5, 8, 1, 20, 0, 7},         {8, 8, 8},    {9}, {7, 2, 15, 16, 1},
+        {1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, {6, 3, 6, 3}, {0}, {17, 17}};
+    for (size_t i = 0; i < sequences.size(); ++i) {
+        OutputFile out(8);
+        out.attach(open((dir / "pieces").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644));
+        std::string expected;
+        char fill = 'a';
+        for (size_t n : sequences[i]) {
+            std::string piece;
+            for (size_t k = 0; k < n; ++k) piece += static_cast<char>(fill + k % 26);
+            ++fill;
+            out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            expected += piece;
+        }
+        EXPECT_TRUE(out.close()) << i;
+        EXPECT_EQ(testsupport::readFile(dir / "pieces"), expected) << i;
+    }
+}

@@ -230,6 +230,20 @@ TEST(SpaceCheck, DebitsAndCreditsPerEntry) {
             EXPECT_EQ(onFlash.lowestFreeBlocks - flash, c.lowestFlash) << c.what;
             EXPECT_EQ(usageAfter(t, "/flash/boot").freeBlocks - boot, c.boot) << c.what;
             EXPECT_EQ(checkSpace(t), c.passes) << c.what;
+            // The same files as written by this run, their sizes reported by
+            // the writer instead of asked of the file system: the same answer.
+            FsTransaction written;
+            stage(written, c.entries);
+            for (auto& [target, entry] : written.entries) {
+                struct stat st;
+                if (entry.kind != FsEntryKind::Move || stat(entry.source.c_str(), &st) != 0)
+                    continue;
+                entry.kind = FsEntryKind::NewFile;
+                entry.stagedSize = st.st_size;
+            }
+            FsUsage reported = usageAfter(written, "/flash");
+            EXPECT_EQ(reported.freeBlocks, onFlash.freeBlocks) << c.what;
+            EXPECT_EQ(reported.lowestFreeBlocks, onFlash.lowestFreeBlocks) << c.what;
         }
     };
     EXPECT_EQ(runWithMounts({{"/flash", 39 * kPage}, {"/flash/boot", 20 * kPage}}, body), 0);
