@@ -55,7 +55,8 @@ bool isSafeEntryName(const std::string& name) {
     }
 }
 
-int targetPathError(const std::string& target) {
+int targetPathError(const std::string& target, bool* missing) {
+    if (missing != nullptr) *missing = false;
     if (target.size() >= PATH_MAX) return ENAMETOOLONG;
     size_t start = 0;
     while (start < target.size()) {
@@ -67,8 +68,11 @@ int targetPathError(const std::string& target) {
     // A file cannot take the place of a directory; the commit would fail to
     // rename onto it.
     struct stat st;
-    if (lstat(target.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR;
-    return 0;
+    if (lstat(target.c_str(), &st) != 0) {
+        if (missing != nullptr) *missing = errno == ENOENT;
+        return 0;
+    }
+    return S_ISDIR(st.st_mode) ? EISDIR : 0;
 }
 
 namespace {
@@ -118,7 +122,8 @@ bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transa
                 const std::string& target, uint32_t size, uint16_t mode) {
     // A path that can never be made is the package's fault, not the flash's;
     // so is a file where the package puts a folder, or the other way round.
-    int error = targetPathError(target);
+    bool missing = false;
+    int error = targetPathError(target, &missing);
     if (error == 0) error = transaction.stagedPathConflict(target);
     if (error != 0) {
         errno = error;
@@ -133,7 +138,7 @@ bool stageEntry(Reporter& reporter, PackageRecord& record, FsTransaction& transa
     if (!copyEntryData(reporter, record, transaction, inflated, out, size, name, target))
         return false;
     if (!out.close()) return failToWrite(reporter, record, transaction, name, target);
-    transaction.noteStagedSize(target, size);
+    if (missing) transaction.noteNewFile(target, size);
     return true;
 }
 

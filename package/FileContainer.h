@@ -25,5 +25,6 @@ std::string containerTargetPath(const PackageRecord& record, const std::string& 
 // optional leading "/", only components that are not empty, "." or "..".
 bool isSafeEntryName(const std::string& name);
 // Why a file could never be created at target (ENAMETOOLONG, or EISDIR for an
-// existing directory), 0 when it can.
-int targetPathError(const std::string& target);
+// existing directory), 0 when it can; *missing tells whether nothing at all is
+// at target (no file, directory or link).
+int targetPathError(const std::string& target, bool* missing = nullptr);

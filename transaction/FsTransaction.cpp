@@ -36,13 +36,13 @@ void FsTransaction::stage(const std::string& target, FsEntryKind kind, const std
     if (it->second.kind == FsEntryKind::NewFile) deleteTemporary(*registry_, it->second.source);
     it->second.kind = kind;
     it->second.source = source;
-    it->second.stagedSize = -1;
+    it->second.newFileSize = -1;
 }
 
-void FsTransaction::noteStagedSize(const std::string& target, uint64_t size) {
+void FsTransaction::noteNewFile(const std::string& target, uint64_t size) {
     auto it = entries.find(target);
     if (it != entries.end() && it->second.kind == FsEntryKind::NewFile)
-        it->second.stagedSize = static_cast<int64_t>(size);
+        it->second.newFileSize = static_cast<int64_t>(size);
 }
 
 void FsTransaction::move(const std::string& source, const std::string& target) {

@@ -16,9 +16,10 @@ struct FsEntry {
     FsEntryKind kind;
     // Move, NewFile: the file that becomes the target; Link: the link text
     std::string source;
-    // NewFile: the bytes its writer put in the temporary file, once the file
-    // is complete; -1 while unknown. Spares the space check a stat per file.
-    int64_t stagedSize = -1;
+    // NewFile: the bytes its writer put in the temporary file, once complete,
+    // for a target that did not exist when it was staged; -1 otherwise. Spares
+    // the space check two lookups per extracted file.
+    int64_t newFileSize = -1;
 };
 
 constexpr size_t kCopyChunkSize = 16384;
@@ -44,8 +45,9 @@ public:
     // A later staging for the same path wins; a replaced NewFile loses its
     // temporary file.
     void stage(const std::string& target, FsEntryKind kind, const std::string& source);
-    // The NewFile staged at target was written whole with size bytes.
-    void noteStagedSize(const std::string& target, uint64_t size);
+    // The NewFile staged at target, where nothing existed when it was staged,
+    // was written whole with size bytes.
+    void noteNewFile(const std::string& target, uint64_t size);
     // Applies every entry, flushing written data to storage before and after
     // the renames. Failures print a perror line and the walk goes on; nothing is
     // rolled back. The entries stay in the map. False when a rename, copy or

@@ -22,15 +22,16 @@ void credit(FsUsage& usage, const std::string& path) {
 
 void debit(FsUsage& usage, const FsEntry& entry, const std::string& target) {
     if (!startsWith(target, usage.path)) return;
+    if (entry.newFileSize >= 0) {
+        // A file this run wrote whole for a new path: a source of known size
+        // that replaces nothing, as stat would tell.
+        usage.freeBlocks -= static_cast<int64_t>(
+            blocksFor(static_cast<uint64_t>(entry.newFileSize), usage.blockSize));
+        return;
+    }
     struct stat sourceStat;
     struct stat targetStat;
     bool replaces = stat(target.c_str(), &targetStat) == 0;
-    if (!replaces && entry.stagedSize >= 0) {
-        // A file written whole by this run: its size is known without asking.
-        usage.freeBlocks -= static_cast<int64_t>(
-            blocksFor(static_cast<uint64_t>(entry.stagedSize), usage.blockSize));
-        return;
-    }
     if (stat(entry.source.c_str(), &sourceStat) == 0) {
         // A rename within one file system neither takes nor frees blocks.
         if (replaces && targetStat.st_dev == sourceStat.st_dev) return;

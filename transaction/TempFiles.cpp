@@ -78,7 +78,6 @@ bool writeStagedFile(FsTransaction& transaction, const std::string& target, uint
     if (written) {
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
         written = out.close();
-        if (written) transaction.noteStagedSize(target, content.size());
     }
     if (!written) transaction.noteWriteFailure(target, errno);
     return written;

@@ -230,16 +230,18 @@ TEST(SpaceCheck, DebitsAndCreditsPerEntry) {
             EXPECT_EQ(onFlash.lowestFreeBlocks - flash, c.lowestFlash) << c.what;
             EXPECT_EQ(usageAfter(t, "/flash/boot").freeBlocks - boot, c.boot) << c.what;
             EXPECT_EQ(checkSpace(t), c.passes) << c.what;
-            // The same files as written by this run, their sizes reported by
-            // the writer instead of asked of the file system: the same answer.
+            // The same files as written by this run for paths that were free,
+            // their sizes reported by the writer instead of asked of the file
+            // system: the same answer.
             FsTransaction written;
             stage(written, c.entries);
             for (auto& [target, entry] : written.entries) {
-                struct stat st;
-                if (entry.kind != FsEntryKind::Move || stat(entry.source.c_str(), &st) != 0)
+                struct stat source, old;
+                if (entry.kind != FsEntryKind::Move || stat(entry.source.c_str(), &source) != 0 ||
+                    lstat(target.c_str(), &old) == 0)
                     continue;
                 entry.kind = FsEntryKind::NewFile;
-                entry.stagedSize = st.st_size;
+                entry.newFileSize = source.st_size;
             }
             FsUsage reported = usageAfter(written, "/flash");
             EXPECT_EQ(reported.freeBlocks, onFlash.freeBlocks) << c.what;
