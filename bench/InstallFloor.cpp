@@ -3,9 +3,10 @@
 // with SHA-1, copies every byte to the image file as the "-" mode does, walks
 // the parts, inflates the file container with zlib and writes each regular file
 // straight to its place under ROOT/flash. No checks, no transaction, no
-// database.
+// database. With --sync it ends by flushing what it wrote to storage, as an
+// install that must survive a power cut has to: the floor of a durable install.
 //
-// usage: InstallFloor ROOT < package
+// usage: InstallFloor [--sync] ROOT < package
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -222,11 +223,12 @@ bool extractContainer(Source& source, uint32_t length, const std::string& root) 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: InstallFloor ROOT < package\n");
+    const bool durable = argc == 3 && std::strcmp(argv[1], "--sync") == 0;
+    if (argc != 2 && !durable) {
+        std::fprintf(stderr, "usage: InstallFloor [--sync] ROOT < package\n");
         return 2;
     }
-    const std::string root = argv[1];
+    const std::string root = argv[argc - 1];
     const std::string image = root + streamImageWritePath();
     int imageFd = open(image.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (imageFd < 0) {
@@ -250,6 +252,7 @@ int main(int argc, char** argv) {
     close(imageFd);
     // A package without an image part leaves no image behind.
     unlink(image.c_str());
+    if (durable) sync();
     if (!ok) {
         std::fprintf(stderr, "InstallFloor: damaged package\n");
         return 1;

@@ -26,11 +26,8 @@ void deleteTemporary(TempRegistry& registry, const std::string& path) {
 }  // namespace
 
 void FsTransaction::stage(const std::string& target, FsEntryKind kind, const std::string& source) {
-    auto it = entries.find(target);
-    if (it == entries.end()) {
-        entries.emplace(target, FsEntry{kind, source});
-        return;
-    }
+    auto [it, added] = entries.try_emplace(target, FsEntry{kind, source});
+    if (added) return;
     // The transaction owns a NewFile's temporary file; once the entry is
     // replaced nothing else would ever delete it.
     if (it->second.kind == FsEntryKind::NewFile) deleteTemporary(*registry_, it->second.source);
