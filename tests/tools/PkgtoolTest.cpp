@@ -84,7 +84,7 @@ const Row kBuildRows[] = {
 
 // After kBuildRows, with @/bad.npk and @/cut.npk made from @/p.
 const Row kCheckRows[] = {
-    {"inspect --public $PUB @/p", 0, "8          36     1 header\n|<inspect-output.txt"},
+    {"inspect --public $PUB @/p", 0, "8          36     1 header\n|<package-parts-listing.txt"},
     {"inspect @/p", 1, "  signature: DOES NOT VERIFY\n|\nresult: FAILED\n"},
     {"verify --public $DEV,$PUB @/p", 0},
     {"verify --public $PUB @/bad.npk", 1},
