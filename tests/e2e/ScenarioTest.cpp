@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <dirent.h>
 
 #include "e2e/ScenarioScript.h"
 #include "tools/harness/Sandbox.h"
@@ -16,15 +15,9 @@ const std::string kScenarioDirectory = std::string(SOURCE_DIR) + "/tests/e2e/sce
 
 std::vector<std::string> scenarioNames() {
     std::vector<std::string> names;
-    if (DIR* d = opendir(kScenarioDirectory.c_str())) {
-        while (dirent* e = readdir(d)) {
-            std::string name = e->d_name;
-            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0)
-                names.push_back(name.substr(0, name.size() - 4));
-        }
-        closedir(d);
-    }
-    std::sort(names.begin(), names.end());
+    for (const std::string& name : testsupport::directoryNames(kScenarioDirectory))
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0)
+            names.push_back(name.substr(0, name.size() - 4));
     return names;
 }
 
@@ -36,8 +29,10 @@ TEST_P(Scenario, TranscriptMatches) {
     std::string skipReason;
     const std::string actual = e2e::runScenario(expected, &skipReason);
     if (!skipReason.empty()) GTEST_SKIP() << skipReason;
-    if (std::getenv("UPDATE_SCENARIOS") && actual != expected) testsupport::writeFile(path, actual);
-    else EXPECT_EQ(actual, expected);
+    if (std::getenv("UPDATE_SCENARIOS") && actual != expected)
+        testsupport::writeFile(path, actual);
+    else
+        EXPECT_EQ(actual, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Scenario, ::testing::ValuesIn(scenarioNames()),

@@ -1,6 +1,5 @@
 #include "tools/harness/RouterRoot.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -76,11 +75,7 @@ std::string RouterRoot::listingWithoutPostLog() const {
 
 static void findTemporaries(const std::string& root, const std::string& relative,
                             std::vector<std::string>& found) {
-    DIR* d = opendir((root + relative).c_str());
-    if (!d) return;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name == "." || name == "..") continue;
+    for (const std::string& name : testsupport::directoryNames(root + relative)) {
         std::string rel = relative + "/" + name;
         struct stat st;
         if (lstat((root + rel).c_str(), &st) != 0) continue;
@@ -89,7 +84,6 @@ static void findTemporaries(const std::string& root, const std::string& relative
         else if (harness::isScratchName(name))
             found.push_back(rel);
     }
-    closedir(d);
 }
 
 std::vector<std::string> RouterRoot::temporaryFiles() const {
@@ -265,15 +259,8 @@ void copyTree(const std::string& from, const std::string& to) {
     if (lstat(from.c_str(), &st) != 0) return;
     if (S_ISDIR(st.st_mode)) {
         mkdir(to.c_str(), 0700);
-        if (DIR* d = opendir(from.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* e = readdir(d)) {
-                std::string name = e->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            closedir(d);
-            for (const std::string& name : names) copyTree(from + "/" + name, to + "/" + name);
-        }
+        for (const std::string& name : testsupport::directoryNames(from))
+            copyTree(from + "/" + name, to + "/" + name);
         chmod(to.c_str(), st.st_mode & 07777);
     } else if (S_ISLNK(st.st_mode)) {
         char text[4096];

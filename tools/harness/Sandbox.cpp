@@ -8,10 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -37,7 +37,9 @@ TempDir::TempDir() {
     path_ = pattern;
 }
 
-TempDir::~TempDir() { removeTree(path_); }
+TempDir::~TempDir() {
+    removeTree(path_);
+}
 
 bool enterPrivateMountNamespace(std::string* why) {
     if (unshare(CLONE_NEWNS) != 0) {
@@ -119,19 +121,24 @@ void makeDirs(const std::string& path) {
     }
 }
 
+std::vector<std::string> directoryNames(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return names;
+    while (dirent* e = readdir(d)) {
+        std::string name = e->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 void removeTree(const std::string& path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) return;
     if (S_ISDIR(st.st_mode)) {
-        if (DIR* d = opendir(path.c_str())) {
-            std::vector<std::string> names;
-            while (dirent* e = readdir(d)) {
-                std::string name = e->d_name;
-                if (name != "." && name != "..") names.push_back(name);
-            }
-            closedir(d);
-            for (const std::string& name : names) removeTree(path + "/" + name);
-        }
+        for (const std::string& name : directoryNames(path)) removeTree(path + "/" + name);
         rmdir(path.c_str());
     } else {
         unlink(path.c_str());
@@ -140,16 +147,7 @@ void removeTree(const std::string& path) {
 
 static void listInto(const std::string& root, const std::string& relative,
                      std::vector<std::string>& lines) {
-    std::string full = root + relative;
-    DIR* d = opendir(full.c_str());
-    if (!d) return;
-    std::vector<std::string> names;
-    while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(d);
-    for (const std::string& name : names) {
+    for (const std::string& name : directoryNames(root + relative)) {
         std::string rel = relative + "/" + name;
         std::string path = root + rel;
         struct stat st;

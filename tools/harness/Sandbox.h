@@ -4,6 +4,7 @@
 // comparison.
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -33,6 +34,8 @@ std::string readFile(const std::string& path);
 bool exists(const std::string& path);
 void makeDirs(const std::string& path);
 void removeTree(const std::string& path);
+// The names in a directory but "." and "..", sorted; none when it cannot be read.
+std::vector<std::string> directoryNames(const std::string& dir);
 // The SHA-1 of bytes in lowercase hex.
 std::string sha1Hex(const std::string& bytes);
 // Every entry below root, sorted: type, mode, size, content digest or link text.
