@@ -65,8 +65,7 @@ std::streamsize FdOutputBuffer::xsputn(const char* s, std::streamsize n) {
     std::memcpy(pptr(), s, static_cast<size_t>(room));
     pbump(static_cast<int>(room));
     if (!flushBlock()) return 0;
-    std::streamsize rest = xsputn(s + room, n - room);
-    return rest == n - room ? n : room + rest;
+    return xsputn(s + room, n - room) == n - room ? n : 0;
 }
 
 int FdOutputBuffer::sync() {
